@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <map>
+
+// What is kept for one served modem.
+struct Device_params {
+    std::int32_t max_frame = 0;     // 1 to 9999
+    std::uint16_t tcp_port = 0;
+};
+
+using Eui = std::uint64_t;
+using Served_devices = std::map<Eui, Device_params>;
+using Served_ports = std::map<std::uint16_t, Served_devices::iterator>;
+
+// The served modems by EUI, in unsigned EUI order. Shared with the exchange thread:
+// changed only by the user interface thread under state_mutex, read by the
+// exchange thread under it.
+extern Served_devices served_devices;
+// The TCP ports in use, each pointing at its entry of served_devices; user interface thread only.
+extern Served_ports served_ports;
+
+// Sixteen upper-case hexadecimal digits, no prefix.
+QString format_eui(Eui eui);
+
+// Empties both maps; for tests that run many cases in one process.
+void reset_devices();

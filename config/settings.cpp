@@ -1,0 +1,8 @@
+#include "config/settings.h"
+
+Settings settings;
+
+void reset_settings()
+{
+    settings = Settings();
+}
