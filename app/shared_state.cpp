@@ -1,0 +1,123 @@
+#include "app/shared_state.h"
+
+#include "app/err.h"
+#include "app/log.h"
+#include "link/ws_connection.h"
+#include "ui/main_window.h"
+
+#include <QMutexLocker>
+
+QMutex state_mutex;
+quint8 state_flags = 0;
+Main_window *registered_main_window = nullptr;
+Ws_connection *registered_ws_connection = nullptr;
+QMap<quint64, Tcp_server *> tcp_servers;
+int clients_count = 0;
+QVector<Server_device> reachable_modems;
+
+namespace {
+
+constexpr unsigned window_module = 2;
+constexpr unsigned link_module = 7;
+
+// The three cross-thread connections; the module numbers the place codes of failures.
+void wire(Main_window *window, Ws_connection *link, unsigned module)
+{
+    if (!QObject::connect(link, &Ws_connection::servers_changed, window, &Main_window::on_servers_changed))
+        log_unexpected(place_code(module, 11));
+    if (!QObject::connect(link, &Ws_connection::clients_changed, window, &Main_window::on_clients_changed))
+        log_unexpected(place_code(module, 12));
+    if (!QObject::connect(window, &Main_window::shutdown, link, &Ws_connection::on_shutdown))
+        log_unexpected(place_code(module, 112));
+}
+
+} // namespace
+
+void reset_shared_state()
+{
+    QVector<Server_device> old_modems;
+    QMutexLocker lock(&state_mutex);
+    state_flags = 0;
+    registered_main_window = nullptr;
+    registered_ws_connection = nullptr;
+    tcp_servers.clear();
+    clients_count = 0;
+    old_modems.swap(reachable_modems);
+}
+
+void register_main_window(Main_window *window)
+{
+    QMutexLocker lock(&state_mutex);
+    if (registered_main_window)
+        throw Debug(place_code(window_module, 203));
+    registered_main_window = window;
+    if (registered_ws_connection)
+        wire(window, registered_ws_connection, window_module);
+    state_flags &= ~(servers_changed_pending | clients_changed_pending);
+}
+
+void unregister_main_window(Main_window *window)
+{
+    QMutexLocker lock(&state_mutex);
+    if (registered_main_window == window)
+        registered_main_window = nullptr;
+    else
+        log_unexpected(place_code(window_module, 112));
+}
+
+void register_ws_connection(Ws_connection *link)
+{
+    QMutexLocker lock(&state_mutex);
+    if (registered_ws_connection)
+        throw Debug(place_code(link_module, 108));
+    if (state_flags & shutdown_requested)
+        throw The_end();
+    registered_ws_connection = link;
+    if (registered_main_window)
+        wire(registered_main_window, link, link_module);
+    state_flags &= ~(servers_changed_pending | clients_changed_pending);
+}
+
+void unregister_ws_connection(Ws_connection *link)
+{
+    QMutexLocker lock(&state_mutex);
+    if (registered_ws_connection == link)
+        registered_ws_connection = nullptr;
+    else
+        log_unexpected(place_code(link_module, 112));
+}
+
+bool note_servers_changed()
+{
+    const bool was_clear = !(state_flags & servers_changed_pending);
+    state_flags |= servers_changed_pending;
+    return was_clear;
+}
+
+bool note_clients_changed()
+{
+    const bool was_clear = !(state_flags & clients_changed_pending);
+    state_flags |= clients_changed_pending;
+    return was_clear;
+}
+
+Link_view take_servers_view()
+{
+    Link_view view;
+    QMutexLocker lock(&state_mutex);
+    view.flags = state_flags;
+    state_flags &= ~(servers_changed_pending | clients_changed_pending);
+    view.servers = tcp_servers.size();
+    view.clients = clients_count;
+    return view;
+}
+
+Link_view take_clients_view()
+{
+    Link_view view;
+    QMutexLocker lock(&state_mutex);
+    view.flags = state_flags;
+    state_flags &= ~clients_changed_pending;
+    view.clients = clients_count;
+    return view;
+}

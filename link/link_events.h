@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// What the reply handlers of the server protocol need from the link. Ws_connection
+// implements it; tests and fuzzers use a recording stand-in. Every call comes from
+// inside a handler, in the exchange thread, while a message is being read; a call
+// may throw, and the exception then ends the reading of that message.
+class Link_events {
+public:
+    virtual ~Link_events() = default;
+
+    // A positive auth_resp arrived.
+    virtual void authorised() = 0;
+
+    // A positive get_device_appdata_resp arrived; its list is already installed in
+    // reachable_modems.
+    virtual void devices_list_complete() = 0;
+
+    // A positive send_data_resp arrived; status is that of its single append_status entry.
+    virtual void command_complete(bool status) = 0;
+
+    // The EUI of the TCP server that owns the command in flight. False when the
+    // command has lost its server (the reply's EUI is then not checked).
+    virtual bool in_flight_owner(quint64 &eui) const = 0;
+
+    // Hands one uplink packet to on_modem_data of the running Tcp_server of eui
+    // (a lookup in tcp_servers); false, and nothing done, when none runs.
+    virtual bool deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt) = 0;
+};
