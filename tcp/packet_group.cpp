@@ -1,0 +1,224 @@
+#include "tcp/packet_group.h"
+
+#include "app/log.h"
+
+#include <QCoreApplication>
+
+#include <new>
+
+namespace {
+
+struct Header {
+    int size;
+    unsigned total_size;
+    unsigned data_size;
+    unsigned number;
+    unsigned total_packets;
+};
+
+bool is_data_packet(char type)
+{
+    return (static_cast<unsigned char>(type) & ~0x10u) == 0x03;
+}
+
+int header_size_of(char type)
+{
+    return type == 0x13 ? 7 : 6;
+}
+
+unsigned byte_at(const QByteArray &packet, int i)
+{
+    return static_cast<unsigned char>(packet[i]);
+}
+
+// The packet is at least as long as its header.
+Header header_of(const QByteArray &packet)
+{
+    const int at = packet[0] == 0x13 ? 1 : 0;
+    return Header{header_size_of(packet[0]), byte_at(packet, at + 1) | byte_at(packet, at + 2) << 8,
+                  byte_at(packet, at + 3), byte_at(packet, at + 4), byte_at(packet, at + 5)};
+}
+
+} // namespace
+
+Packet_group::Packet_group(Eui eui) : eui(eui)
+{
+}
+
+void Packet_group::reset()
+{
+    discard();
+    group_started = false;
+    fcnt_filter.reset();
+}
+
+void Packet_group::discard()
+{
+    for (QByteArray &p : packets)
+        p.clear();
+    group_received = 0;
+}
+
+Packet_group::Outcome Packet_group::fault()
+{
+    // Once the client has had data from this modem, a lost group would leave a gap in
+    // its stream that it cannot notice; ending its connection is the honest answer.
+    discard();
+    return group_started ? Outcome::lost : Outcome::dropped;
+}
+
+Packet_group::Outcome Packet_group::add(const QByteArray &packet, bool has_fcnt, std::uint32_t fcnt,
+                                        QByteArray &joined)
+{
+    if (packet.isEmpty()) {
+        static const QString text = QCoreApplication::translate(
+            "log", "От сервера QUVO-LoRa пришло сообщение \"rx\" с пустым полем \"data\" (EUI=0x%1). "
+                   "Сообщение игнорируется.");
+        log_line(text.arg(format_eui(eui)));
+        return Outcome::ignored;
+    }
+    if (!is_data_packet(packet[0]))
+        return Outcome::ignored;
+    // Recorded before the header is checked, so a repeat of a faulty packet is silent too.
+    if (has_fcnt && fcnt_filter.is_repeat(fcnt))
+        return Outcome::ignored;
+    const Outcome stored = store(packet);
+    if (stored != Outcome::waiting || group_received < group_packets)
+        return stored;
+    return join(header_size_of(packet[0]), joined);
+}
+
+Packet_group::Outcome Packet_group::store(const QByteArray &packet)
+{
+    const QString eui_text = format_eui(eui);
+    const int length = packet.size();
+    if (length < header_size_of(packet[0])) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Неправильный «пакет с данными от внешнего устройства, полученными по интерфейсу RS-232 или "
+                   "RS-485» от радиомодема с EUI=0x%1: фактическая длина пакета равна %2 байтов, т.е., в нём не "
+                   "помещается даже заголовок.");
+        log_line(text.arg(eui_text).arg(length));
+        return fault();
+    }
+    const Header h = header_of(packet);
+    if (h.data_size != unsigned(length - h.size)) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Неправильный «пакет с данными от внешнего устройства, полученными по интерфейсу RS-232 или "
+                   "RS-485» от радиомодема с EUI=0x%1: поле «размер данных в данном пакете» содержит значение %2, "
+                   "а фактически поле «данные» имеет размер %3 байтов.");
+        log_line(text.arg(eui_text).arg(h.data_size).arg(length - h.size));
+        return fault();
+    }
+    static const QString number_text = QCoreApplication::translate(
+        "log", "Неправильный «пакет с данными от внешнего устройства, полученными по интерфейсу RS-232 или RS-485» "
+               "от радиомодема с EUI=0x%1: в пакете указан номер %2 (считая с нуля), хотя в этом же пакете "
+               "сказано, что общее количество пакетов равно %3.");
+    if (group_received == 0) {
+        group_size = static_cast<std::uint16_t>(h.total_size);
+        group_packets = static_cast<std::uint8_t>(h.total_packets);
+        if (h.number >= h.total_packets) {
+            log_line(number_text.arg(eui_text).arg(h.number).arg(h.total_packets));
+            return fault();
+        }
+        group_started = true;
+    } else {
+        if (h.total_size != group_size) {
+            static const QString text = QCoreApplication::translate(
+                "log", "Неправильный «пакет с данными от внешнего устройства, полученными по интерфейсу RS-232 или "
+                       "RS-485» от радиомодема с EUI=0x%1: поле «общий размер полученных через интерфейс данных» "
+                       "содержит значение %2, а в ранее полученных пакетах группы оно содержало значение %3. "
+                       "Номер пакета (указанный в заголовке пакета): %4.");
+            log_line(text.arg(eui_text).arg(h.total_size).arg(group_size).arg(h.number));
+            return fault();
+        }
+        if (h.total_packets != group_packets) {
+            static const QString text = QCoreApplication::translate(
+                "log", "Неправильный «пакет с данными от внешнего устройства, полученными по интерфейсу RS-232 или "
+                       "RS-485» от радиомодема с EUI=0x%1: поле «всего пакетов» содержит значение %2, а в ранее "
+                       "полученных пакетах группы оно содержало значение %3. Номер пакета (указанный в заголовке "
+                       "пакета): %4.");
+            log_line(text.arg(eui_text).arg(h.total_packets).arg(group_packets).arg(h.number));
+            return fault();
+        }
+        if (h.number >= h.total_packets) {
+            log_line(number_text.arg(eui_text).arg(h.number).arg(h.total_packets));
+            return fault();
+        }
+        if (!packets[h.number].isEmpty()) {
+            static const QString text = QCoreApplication::translate(
+                "log", "Неправильный «пакет с данными от внешнего устройства, полученными по интерфейсу RS-232 или "
+                       "RS-485» от радиомодема с EUI=0x%1: в пакете указан номер %2, но пакет с таким номером в "
+                       "этой группе пакетов уже был.");
+            log_line(text.arg(eui_text).arg(h.number));
+            return fault();
+        }
+    }
+    ++group_received;
+    packets[h.number] = packet;
+    return Outcome::waiting;
+}
+
+Packet_group::Outcome Packet_group::too_much_data()
+{
+    static const QString text = QCoreApplication::translate(
+        "log", "Неправильная группа из %1 «пакетов с данными от внешнего устройства, полученными по интерфейсу "
+               "RS-232 или RS-485» от радиомодема с EUI=0x%2: во всех пакетах группы поле «общий размер "
+               "полученных через интерфейс данных» содержало значение %3, но фактически в этой группе содержится "
+               "больше данных.");
+    log_line(text.arg(group_packets).arg(format_eui(eui)).arg(group_size));
+    return fault();
+}
+
+Packet_group::Outcome Packet_group::join(int header_size, QByteArray &joined)
+{
+    joined.clear();
+    if (group_size == 0) {
+        for (int i = 0; i < group_packets; ++i) {
+            if (packets[i].size() > header_size)
+                return too_much_data();
+            if (packets[i].size() < header_size) {
+                log_unexpected(place_code(8, 91));
+                return fault();
+            }
+            packets[i].clear();
+        }
+        group_received = 0;
+        return Outcome::complete;
+    }
+    try {
+        joined.reserve(group_size);
+    } catch (const std::bad_alloc &) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Не удалось выделить %1 байтов памяти для формирования отправляемого клиенту сообщения.");
+        log_line(text.arg(group_size));
+        return fault();
+    }
+    for (int i = 0; i < group_packets; ++i) {
+        QByteArray &p = packets[i];
+        // Only a group mixing both packet types can get here.
+        if (p.size() < header_size) {
+            joined.clear();
+            log_unexpected(place_code(8, 38));
+            return fault();
+        }
+        const int payload = p.size() - header_size;
+        if (payload > group_size - joined.size()) {
+            joined.clear();
+            return too_much_data();
+        }
+        joined.append(p.constData() + header_size, payload);
+        p.clear();
+    }
+    if (joined.size() < group_size) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Неправильная группа из %1 «пакетов с данными от внешнего устройства, полученными по "
+                   "интерфейсу RS-232 или RS-485» от радиомодема с EUI=0x%2: во всех пакетах группы поле «общий "
+                   "размер полученных через интерфейс данных» содержало значение %3, но фактически в этой группе "
+                   "содержится на %4 байтов меньше.");
+        log_line(text.arg(group_packets).arg(format_eui(eui)).arg(group_size).arg(group_size - joined.size()));
+        joined.clear();
+        return fault();
+    }
+    group_received = 0;
+    return Outcome::complete;
+}
