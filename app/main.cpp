@@ -1,7 +1,10 @@
+#include "app/program.h"
+
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // The toolkit takes its own options (-platform, -style ...) out of argv first.
     QApplication application(argc, argv);
-    return 0;
+    return run_program(program_arguments(argc, argv));
 }

@@ -1,0 +1,74 @@
+#include "app/error_box.h"
+
+#include "app/build_info.h"
+#include "app/err.h"
+#include "app/fonts.h"
+#include "app/log.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+const QString &error_title()
+{
+    static const QString title = QCoreApplication::translate("err", "%1 %2: ошибка")
+                                     .arg(QString::fromUtf8(build_info::program_name),
+                                          QString::fromUtf8(build_info::version));
+    return title;
+}
+
+const QString &close_caption()
+{
+    static const QString caption = QCoreApplication::translate("mbox", "Закрыть");
+    return caption;
+}
+
+const QString &close_tool_tip()
+{
+    static const QString tip = QCoreApplication::translate(
+        "mbox", "Если вы сюда нажмёте, окно с сообщением будет закрыто.\n"
+                "Также это окно можно закрыть клавишами 'Esc', 'Enter', 'пробел' и\n'Alt-F4'.");
+    return tip;
+}
+
+} // namespace
+
+void add_close_button(QMessageBox &box)
+{
+    QPushButton *button = box.addButton(close_caption(), QMessageBox::AcceptRole);
+    button->setToolTip(close_tool_tip());
+    box.setDefaultButton(button);
+    box.setEscapeButton(button);
+}
+
+void show_error(const QString &text, QWidget *parent)
+{
+    QMessageBox box(parent);
+    init_fonts(&box);
+    // Messages quote file names and peer data: never let them pass for markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    box.setWindowTitle(error_title());
+    box.setIcon(QMessageBox::Critical);
+    add_close_button(box);
+    box.exec();
+}
+
+void report_exception(const std::exception &e, QWidget *parent)
+{
+    if (const auto *err = dynamic_cast<const Err *>(&e)) {
+        show_error(err->message(), parent);
+        return;
+    }
+    log_text(e.what());
+    show_error(QString::fromUtf8(e.what()), parent);
+}
+
+void report_unexpected(unsigned short place_code, QWidget *parent)
+{
+    const QString text = unexpected_error_text(place_code);
+    log_line(text);
+    show_error(text, parent);
+}

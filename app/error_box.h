@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+class QMessageBox;
+class QWidget;
+
+// The modal error box; returns when the user has closed it. Main thread only.
+void show_error(const QString &text, QWidget *parent);
+
+// Shows a caught exception: an Err by its message (logged when it was made),
+// any other by its description, which is logged first.
+void report_exception(const std::exception &e, QWidget *parent);
+
+// Logs and shows the internal error with this place code.
+void report_unexpected(unsigned short place_code, QWidget *parent);
+
+// The one "Закрыть" button of our message boxes, also taken by Esc.
+void add_close_button(QMessageBox &box);

@@ -1,0 +1,89 @@
+#include "app/program.h"
+
+#include "app/command_line.h"
+#include "app/error_box.h"
+#include "app/fonts.h"
+#include "app/log.h"
+#include "app/version.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
+
+#include <exception>
+
+// Outside any namespace, as the macro requires. The resources live in the core
+// library, which the linker would otherwise leave out of the program.
+static void init_resources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+void set_application_icon()
+{
+    init_resources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/morvane.ico")));
+}
+
+// Everything after the command line was accepted, strictly in this order.
+int start_and_run()
+{
+    if (!log_line(startup_line()))
+        return exit_log_not_writable;
+
+    // Start-up steps to come here, in this order: read_config of the configuration file name;
+    // read_devices; the Engine thread object (no parent), then the Main_window for it (both
+    // local objects, so that the window goes first after the loop); show the window; start the Engine.
+
+    return QApplication::exec();
+}
+
+} // namespace
+
+QList<QByteArray> program_arguments(int argc, char *argv[])
+{
+    QList<QByteArray> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QByteArray(argv[i]));
+    return arguments;
+}
+
+void show_help()
+{
+    QMessageBox box;
+    init_fonts(&box);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(help_text());
+    box.setWindowTitle(help_title());
+    box.setIcon(QMessageBox::Information);
+    add_close_button(box);
+    box.exec();
+}
+
+int run_program(const QList<QByteArray> &arguments)
+{
+    try {
+        set_application_icon();
+        const Command_line command_line = read_command_line(arguments);
+        switch (command_line.kind) {
+        case Command_line::Kind::help:
+            show_help();
+            return exit_ok;
+        case Command_line::Kind::error:
+            show_error(command_line.message, nullptr);
+            return exit_command_line_error;
+        case Command_line::Kind::run:
+            break;
+        }
+        set_config_file_name(command_line.config_file);
+        set_log_file_name(command_line.log_file);
+        return start_and_run();
+    } catch (const std::exception &e) {
+        report_exception(e, nullptr);
+    } catch (...) {
+        report_unexpected(place_code(1, 3), nullptr);
+    }
+    return exit_failure;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+// Process exit codes.
+enum Exit_code {
+    exit_ok = 0,
+    exit_command_line_error = 1,
+    exit_log_not_writable = 2,
+    exit_failure = 3,
+};
+
+// The arguments after the program's own name, as the user typed them.
+QList<QByteArray> program_arguments(int argc, char *argv[]);
+
+// The whole run of the program in the application object that the caller has
+// made: command line, start-up, event loop, teardown. Returns the exit code.
+int run_program(const QList<QByteArray> &arguments);
+
+// The help box; returns when the user has closed it.
+void show_help();
