@@ -67,7 +67,6 @@ public:
 private:
     Q_DISABLE_COPY(Parser)
 
-    static QString text(const char *source) { return QCoreApplication::translate("parser", source); }
     template <typename U>
     U read_decimal(U max);
 };
@@ -76,7 +75,7 @@ template <typename T>
 void Parser<T>::expect_char(char c)
 {
     if (unit_value(*cur) != static_cast<unsigned char>(c))
-        fail(text("ожидается символ «%1».").arg(QLatin1Char(c)));
+        fail(QCoreApplication::translate("parser", "ожидается символ «%1».").arg(QLatin1Char(c)));
     ++cur;
 }
 
@@ -90,7 +89,7 @@ bool Parser<T>::begin_param(const char *name, bool &defined)
     }
     cur = p;
     if (defined)
-        fail(text("параметр «%1» уже определён выше по тексту.").arg(QLatin1String(name)));
+        fail(QCoreApplication::translate("parser", "параметр «%1» уже определён выше по тексту.").arg(QLatin1String(name)));
     skip_spaces();
     expect_char('=');
     skip_spaces();
@@ -109,7 +108,7 @@ U Parser<T>::read_decimal(U max)
             return value;
         const U d = static_cast<U>(c - '0');
         if (value > max / 10 || (value == max / 10 && d > max % 10))
-            fail(text("число слишком большое (должно быть не более %1)").arg(max));
+            fail(QCoreApplication::translate("parser", "число слишком большое (должно быть не более %1)").arg(max));
         value = static_cast<U>(value * 10 + d);
         ++cur;
     }
@@ -120,7 +119,7 @@ std::uint16_t Parser<T>::read_uint16(std::uint16_t max)
 {
     const unsigned c = unit_value(*cur);
     if (c < '0' || c > '9')
-        fail(text("ожидается десятичное число"));
+        fail(QCoreApplication::translate("parser", "ожидается десятичное число"));
     return read_decimal<std::uint16_t>(max);
 }
 
@@ -129,12 +128,12 @@ std::uint32_t Parser<T>::read_uint32(std::uint32_t min, std::uint32_t max)
 {
     const unsigned c = unit_value(*cur);
     if (c < '0' || c > '9')
-        fail(text("ожидается десятичное число."));
+        fail(QCoreApplication::translate("parser", "ожидается десятичное число."));
     const T *start = cur;
     const std::uint32_t value = read_decimal<std::uint32_t>(max);
     if (value < min) {
         cur = start;
-        fail(text("число слишком маленькое (должно быть не менее %1).").arg(min));
+        fail(QCoreApplication::translate("parser", "число слишком маленькое (должно быть не менее %1).").arg(min));
     }
     return value;
 }
@@ -147,7 +146,7 @@ std::uint64_t Parser<T>::read_hex64()
         unsigned digit;
         // A zero unit is no digit, so this never looks past the end of the text.
         if (!hex_digit_value(unit_value(cur[i]), digit))
-            fail(text("ожидается %1-значное шестнадцатиричное число.").arg(16));
+            fail(QCoreApplication::translate("parser", "ожидается %1-значное шестнадцатиричное число.").arg(16));
         value = value << 4 | digit;
     }
     cur += 16;
