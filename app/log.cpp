@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QLocale>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -28,7 +29,9 @@ constexpr std::size_t text_limit = 300000;
 // Writes one entry from UTF-8 bytes, so that dumped text reaches the file unchanged.
 bool write_entry(const QByteArray &utf8_text)
 {
-    QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("[d.M.yyyy h:mm:ss.zzz] ")).toUtf8();
+    // The C locale keeps the digits ASCII whatever the user's locale.
+    QByteArray line =
+        QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("[d.M.yyyy h:mm:ss.zzz] ")).toUtf8();
     line += utf8_text;
     line += "\n\n";
 
@@ -54,13 +57,15 @@ void write_hex(const char *prefix, const void *data, std::size_t size, unsigned 
     const std::size_t prefix_size = std::strlen(prefix);
     const std::size_t max_bytes = (std::numeric_limits<std::size_t>::max() - 4 - prefix_size) / 3;
     const std::size_t shown = size > hex_limit ? hex_limit - 1 : size;
-    if (shown > max_bytes) {
+    // Room for "0x{", the bytes and "..." followed by "}" without growing.
+    const std::size_t room = size > hex_limit ? hex_limit : size;
+    if (room > max_bytes) {
         log_unexpected(overflow_code);
         return;
     }
     std::string line;
     try {
-        line.reserve(prefix_size + 3 * shown + 4);
+        line.reserve(prefix_size + 3 * room + 4);
     } catch (const std::bad_alloc &) {
         log_text(no_memory);
         return;
@@ -171,6 +176,8 @@ void log_utf8(const char *prefix, const void *data, std::size_t size)
 
 bool is_printable_utf8(const void *data, std::size_t size)
 {
+    if (!data)
+        return size == 0;
     const auto *p = static_cast<const unsigned char *>(data);
     std::size_t i = 0;
     while (i < size) {
