@@ -100,11 +100,6 @@ QString mono_family()
     return chosen.isEmpty() ? QFontDatabase::systemFont(QFontDatabase::FixedFont).family() : chosen;
 }
 
-int scaled(qint64 size, std::uint32_t factor)
-{
-    return static_cast<int>(size * factor / unit_factor);
-}
-
 QFont sized_by_points(const QFont &base, const QString &family, int points)
 {
     return QFont(family, points, base.weight(), false);
@@ -199,6 +194,11 @@ std::uint32_t small_scale_factor(std::uint64_t width, std::uint64_t height, std:
     return scale_factor(width * 4375 / digit_w, height * 18750 / line_h, 1600000);
 }
 
+int scaled_size(std::int64_t size, std::uint32_t factor)
+{
+    return static_cast<int>(size * factor / unit_factor);
+}
+
 QString choose_mono_family(QStringList families, const std::function<bool(const QString &)> &qualifies)
 {
     std::sort(families.begin(), families.end(), [](const QString &a, const QString &b) {
@@ -276,10 +276,10 @@ void init_fonts(QWidget *window)
             use_base_font(f, base, w, h);
             return;
         }
-        f.main = sized_by_points(base, base.family(), scaled(points, u));
-        f.mono = sized_by_points(base, mono, scaled(points, u));
-        f.small_main = sized_by_points(base, base.family(), scaled(points, v));
-        f.small_mono = sized_by_points(base, mono, scaled(points, v));
+        f.main = sized_by_points(base, base.family(), scaled_size(points, u));
+        f.mono = sized_by_points(base, mono, scaled_size(points, u));
+        f.small_main = sized_by_points(base, base.family(), scaled_size(points, v));
+        f.small_mono = sized_by_points(base, mono, scaled_size(points, v));
     } else if (points < 0) {
         const int pixels = base.pixelSize();
         if (pixels < 0 || pixels >= max_base_size) {
@@ -287,10 +287,10 @@ void init_fonts(QWidget *window)
             use_base_font(f, base, w, h);
             return;
         }
-        f.main = sized_by_pixels(base, base.family(), scaled(pixels, u));
-        f.mono = sized_by_pixels(base, mono, scaled(pixels, u));
-        f.small_main = sized_by_pixels(base, base.family(), scaled(pixels, v));
-        f.small_mono = sized_by_pixels(base, mono, scaled(pixels, v));
+        f.main = sized_by_pixels(base, base.family(), scaled_size(pixels, u));
+        f.mono = sized_by_pixels(base, mono, scaled_size(pixels, u));
+        f.small_main = sized_by_pixels(base, base.family(), scaled_size(pixels, v));
+        f.small_mono = sized_by_pixels(base, mono, scaled_size(pixels, v));
     } else {
         log_unexpected(place_code(2, 58));
         use_base_font(f, base, w, h);

@@ -38,6 +38,9 @@ std::uint32_t large_scale_factor(std::uint64_t width, std::uint64_t height, std:
 std::uint32_t small_scale_factor(std::uint64_t width, std::uint64_t height, std::uint64_t digit_w,
                                  std::uint64_t line_h);
 
+// A font size (points or pixels) times a factor in millionths.
+int scaled_size(std::int64_t size, std::uint32_t factor);
+
 // The best family by our preference table among the given ones for which
 // qualifies is true; empty when none matches.
 QString choose_mono_family(QStringList families, const std::function<bool(const QString &)> &qualifies);
