@@ -1,0 +1,58 @@
+#include "ui/device_fields.h"
+
+#include "app/fonts.h"
+#include "ui/field_readers.h"
+#include "ui/resources_for_editing.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <limits>
+
+namespace {
+
+constexpr std::uint32_t max_port = 65535;
+constexpr std::uint32_t min_frame = 1;
+constexpr std::uint32_t max_frame = 9999;
+
+QLineEdit *add_row(QVBoxLayout &rows, const Device_fields::Row_setup &setup, QWidget *extra)
+{
+    auto *row = new QHBoxLayout;
+    rows.addLayout(row);
+    auto *label = new QLabel(setup.text);
+    label->setToolTip(setup.tip);
+    row->addWidget(label);
+    auto *edit = new QLineEdit;
+    edit->setFont(font_mono());
+    edit->setToolTip(setup.tip);
+    if (setup.max_length > 0)
+        edit->setMaxLength(setup.max_length);
+    row->addWidget(edit);
+    if (extra != nullptr)
+        row->addWidget(extra);
+    return edit;
+}
+
+}
+
+Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_setup &port,
+                             const Row_setup &frame, QWidget *eui_extra)
+    : eui_field(add_row(rows, eui, eui_extra))
+    , port_field(add_row(rows, port, nullptr))
+    , frame_field(add_row(rows, frame, nullptr))
+{
+}
+
+Device_entry Device_fields::read() const
+{
+    const Resources_for_editing &res = Resources_for_editing::get();
+    Device_entry entry;
+    entry.eui = read_hex64(eui_field->text(), res.eui_label, std::numeric_limits<Eui>::max());
+    entry.params.tcp_port = static_cast<std::uint16_t>(
+        read_decimal(port_field->text(), res.port_label, 0, max_port));
+    entry.params.max_frame = static_cast<std::int32_t>(
+        read_decimal(frame_field->text(), res.frame_label, min_frame, max_frame));
+    return entry;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "config/devices.h"
+
+#include <QString>
+
+class QLineEdit;
+class QVBoxLayout;
+class QWidget;
+
+// What the three fields of a device dialog hold once read.
+struct Device_entry {
+    Eui eui = 0;
+    Device_params params;
+};
+
+// The EUI, TCP port and maximum frame rows of the add and edit dialogs: each a
+// label and a line edit with the same tool tip.
+class Device_fields {
+public:
+    struct Row_setup {
+        QString text;
+        QString tip;
+        int max_length = 0;     // 0: no limit
+    };
+
+    // eui_extra, when given, closes the EUI row (the add dialog's pick button).
+    Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_setup &port,
+                  const Row_setup &frame, QWidget *eui_extra);
+
+    QLineEdit &eui_edit() const { return *eui_field; }
+    QLineEdit &port_edit() const { return *port_field; }
+    QLineEdit &frame_edit() const { return *frame_field; }
+
+    // Reads the three fields in order; the first bad one throws Err.
+    Device_entry read() const;
+
+private:
+    QLineEdit *eui_field;
+    QLineEdit *port_field;
+    QLineEdit *frame_field;
+};

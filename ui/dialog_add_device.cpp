@@ -1,0 +1,116 @@
+#include "ui/dialog_add_device.h"
+
+#include "app/err.h"
+#include "app/error_box.h"
+#include "app/fonts.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "ui/dialog_modems.h"
+#include "ui/resources_for_editing.h"
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace {
+
+constexpr int eui_length = 16;
+constexpr int port_length = 5;
+constexpr int frame_length = 4;
+constexpr unsigned module = 4;
+
+}
+
+int first_free_port()
+{
+    int port = Resources_for_editing::first_port;
+    for (auto it = served_ports.lower_bound(static_cast<std::uint16_t>(port));
+         it != served_ports.end() && it->first == port; ++it)
+        ++port;
+    return port <= 65535 ? port : -1;
+}
+
+Dialog_add_device::Dialog_add_device(QWidget *parent)
+    : QDialog(parent, Resources_for_editing::window_flags)
+{
+    const Resources_for_editing &res = Resources_for_editing::get();
+    init_fonts(this);
+    setWindowTitle(res.title_add);
+
+    auto *rows = new QVBoxLayout(this);
+    auto *pick = new QPushButton(res.pick_button);
+    pick->setToolTip(res.pick_tip);
+    pick->setAutoDefault(false);
+    field_rows = std::make_unique<Device_fields>(
+        *rows,
+        Device_fields::Row_setup{res.eui_label, res.eui_tip, eui_length},
+        Device_fields::Row_setup{res.port_label,
+                                 res.port_tip_new.arg(Resources_for_editing::first_port),
+                                 port_length},
+        Device_fields::Row_setup{res.frame_label, res.frame_tip, frame_length},
+        pick);
+    connect(pick, &QPushButton::clicked, this, &Dialog_add_device::on_btn_eui_clicked);
+
+    const int port = first_free_port();
+    if (port >= 0)
+        field_rows->port_edit().setText(QString::number(port));
+    field_rows->frame_edit().setText(QStringLiteral("51"));
+
+    auto *buttons = new QDialogButtonBox;
+    buttons->addButton(res.add_ok_button, QDialogButtonBox::AcceptRole)->setToolTip(res.add_ok_tip);
+    buttons->addButton(res.add_cancel_button, QDialogButtonBox::RejectRole)
+        ->setToolTip(res.add_cancel_tip);
+    connect(buttons, &QDialogButtonBox::accepted, this, &Dialog_add_device::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &Dialog_add_device::reject);
+    rows->addWidget(buttons);
+}
+
+Dialog_add_device::~Dialog_add_device() = default;
+
+void Dialog_add_device::accept()
+{
+    try {
+        const Device_entry entry = field_rows->read();
+        if (served_devices.count(entry.eui) != 0)
+            throw Err(QCoreApplication::translate(
+                          "add_device",
+                          "Радиомодем с адресом 0x%1 уже есть в списке радиомодемов, "
+                          "подлежащих обслуживанию.")
+                          .arg(format_eui(entry.eui)));
+        if (served_ports.count(entry.params.tcp_port) != 0)
+            throw Err(QCoreApplication::translate(
+                          "add_device",
+                          "Порт TCP %1 уже занят (другим радиомодемом из списка радиомодемов, "
+                          "подлежащих обслуживанию).")
+                          .arg(entry.params.tcp_port));
+        Served_devices::iterator record;
+        {
+            QMutexLocker lock(&state_mutex);
+            record = served_devices.emplace(entry.eui, entry.params).first;
+        }
+        served_ports.emplace(entry.params.tcp_port, record);
+    } catch (const std::exception &e) {
+        report_exception(e, this);
+        return;
+    } catch (...) {
+        report_unexpected(place_code(module, 1), this);
+        return;
+    }
+    QDialog::accept();
+}
+
+void Dialog_add_device::on_btn_eui_clicked()
+{
+    try {
+        Dialog_modems picker(this);
+        if (picker.exec() == QDialog::Accepted)
+            field_rows->eui_edit().setText(format_eui(picker.chosen_eui()));
+    } catch (const std::exception &e) {
+        report_exception(e, this);
+    }
+}

@@ -1,0 +1,14 @@
+#include "ui/eui_item.h"
+
+Eui_item::Eui_item(Eui eui)
+    : QStandardItem(format_eui(eui))
+    , value(eui)
+{
+}
+
+Eui_item *as_eui_item(QStandardItem *item)
+{
+    if (item == nullptr || item->type() != Eui_item::item_type)
+        return nullptr;
+    return static_cast<Eui_item *>(item);
+}

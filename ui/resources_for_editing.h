@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QBrush>
+#include <QObject>
+#include <QString>
+
+// The texts and colours shared by the device dialogs, built once per process on
+// first use. A QObject only for its translation context.
+class Resources_for_editing : public QObject {
+    Q_OBJECT
+public:
+    static const Resources_for_editing &get();
+
+    // Title bar and close button, no context help.
+    static constexpr Qt::WindowFlags window_flags =
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
+    // The first port that the add dialog proposes, and the number in port_tip_new.
+    static constexpr int first_port = 3000;
+
+    QString title_devices;
+    QString title_modems;
+    QString title_add;
+    QString ask_delete;
+    QString title_edit;
+    QString eui_label;
+    QString eui_tip;
+    QString port_label;
+    QString port_header;
+    QString port_tip;
+    QString port_tip_new;
+    QString frame_label;
+    QString frame_header;
+    QString frame_tip;
+    QString avail_header;
+    QString avail_tip;
+    QString client_header;
+    QString client_tip;
+    QString name_label;
+    QString name_tip;
+    QString all_fields;
+    QString filter_label;
+    QString filter_tip;
+    QString field_label;
+    QString field_tip;
+    QString which_label;
+    QString which_used;
+    QString which_not_used;
+    QString which_available;
+    QString which_unavailable;
+    QString which_all;
+    QString which_tip;
+    QString add_button;
+    QString add_tip;
+    QString delete_button;
+    QString delete_tip;
+    QString edit_button;
+    QString edit_tip;
+    QString close_button;
+    QString close_tip;
+    QString pick_button;
+    QString pick_tip;
+    QString add_ok_button;
+    QString add_ok_tip;
+    QString add_cancel_button;
+    QString add_cancel_tip;
+    QString yes_button;
+    QString yes_tip;
+    QString no_button;
+    QString no_tip;
+    QString set_button;
+    QString set_tip;
+    QString edit_cancel_button;
+    QString edit_cancel_tip;
+    QString choose_button;
+    QString choose_tip;
+    QString choose_cancel_button;
+    QString choose_cancel_tip;
+
+    QBrush available_brush;
+    QBrush client_brush;
+
+private:
+    Resources_for_editing();
+    Q_DISABLE_COPY(Resources_for_editing)
+};
