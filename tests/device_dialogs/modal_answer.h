@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+// Waits, from inside the event loop of a modal dialog, for the active modal widget
+// of type T and hands it to act once. If none comes in time, whatever modal widget
+// is up is closed, so a test fails instead of hanging.
+template<class T>
+void answer_modal(std::function<void(T *)> act, int max_polls = 400)
+{
+    auto *timer = new QTimer;
+    auto polls = std::make_shared<int>(0);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, polls, act, max_polls]() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (T *widget = qobject_cast<T *>(modal)) {
+            timer->stop();
+            timer->deleteLater();
+            act(widget);
+            return;
+        }
+        if (++*polls < max_polls)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+    });
+    timer->start();
+}
+
+// Closes the next message box and gives its text.
+inline void close_box(QString *text)
+{
+    answer_modal<QMessageBox>([text](QMessageBox *box) {
+        *text = box->text();
+        box->done(0);
+    });
+}
