@@ -1,0 +1,249 @@
+#include "link/server_protocol.h"
+
+#include "app/err.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "link/link_events.h"
+#include "link/server_device.h"
+#include "link/server_message.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QVector>
+
+#include <algorithm>
+
+namespace {
+
+QString proto_text(const char *source)
+{
+    return QCoreApplication::translate("proto", source);
+}
+
+} // namespace
+
+Server_protocol::Server_protocol(Link_events &link)
+    : link(link)
+{
+}
+
+void Server_protocol::read(const QString &text, Handler handler)
+{
+    reader.read_message(text.utf16(), [this, handler] { (this->*handler)(); });
+}
+
+template <typename Own>
+void Server_protocol::read_object(Server_message &message, Own &&own)
+{
+    reader.expect_char('{');
+    if (!reader.first_field())
+        return;
+    do {
+        if (!own())
+            read_message_field(reader, message);
+    } while (reader.next_field());
+}
+
+void Server_protocol::handle_auth_resp()
+{
+    Server_message message;
+    read_object(message, [] { return false; });
+    if (check_reply(message, "auth_resp"))
+        link.authorised();
+}
+
+void Server_protocol::handle_devlist_resp()
+{
+    Server_message message;
+    bool has_list = false;
+    read_object(message, [this, &has_list] {
+        if (!reader.match_field("devices_list", has_list))
+            return false;
+        read_devices_list();
+        return true;
+    });
+    if (!check_reply(message, "get_device_appdata_resp")) {
+        process_rx(message);
+        return;
+    }
+    if (!has_list)
+        throw Err(proto_text("Ответ сервера QUVO-LoRa \"get_device_appdata_resp\" помечен как успешный "
+                             "(\"status\":true), но в нём нет поля \"devices_list\"."));
+    link.devices_list_complete();
+}
+
+void Server_protocol::handle_send_data_resp()
+{
+    Server_message message;
+    bool has_status = false;
+    bool append_status = false;
+    read_object(message, [this, &has_status, &append_status] {
+        if (!reader.match_field("append_status", has_status))
+            return false;
+        append_status = read_append_status();
+        return true;
+    });
+    if (!check_reply(message, "send_data_resp")) {
+        process_rx(message);
+        return;
+    }
+    if (!has_status)
+        throw Err(proto_text("Ответ сервера QUVO-LoRa \"send_data_resp\" неправильный: в нём отсутствует "
+                             "обязательное поле \"append_status\"."));
+    link.command_complete(append_status);
+}
+
+void Server_protocol::handle_unsolicited()
+{
+    Server_message message;
+    read_object(message, [] { return false; });
+    process_rx(message);
+}
+
+void Server_protocol::handle_unexpected()
+{
+    throw Debug(place_code(7, 154));
+}
+
+bool Server_protocol::check_reply(const Server_message &message, const char *expected)
+{
+    const QLatin1String name(expected);
+    if (!message.has(Server_message::has_cmd))
+        reader.fail(proto_text("в сообщении сервера QUVO-LoRa отсутствует обязательное поле \"cmd\" "
+                               "(ожидается сообщение \"%1\").")
+                        .arg(name));
+    if (message.cmd != name)
+        return false;
+    if (!message.has(Server_message::has_status))
+        reader.fail(proto_text("в ответе сервера QUVO-LoRa \"%1\" отсутствует обязательное поле \"status\".").arg(name));
+    if (message.status)
+        return true;
+    if (message.has(Server_message::has_err_string))
+        throw Err(proto_text("Сервер QUVO-LoRa отверг нашу команду (в ответе \"%1\" \"status\" равен «false»). "
+                             "Сообщение об ошибке (\"err_string\"): «%2».")
+                      .arg(name, message.err_string));
+    throw Err(proto_text("Сервер QUVO-LoRa отверг нашу команду (в ответе \"%1\" \"status\" равен «false»).").arg(name));
+}
+
+void Server_protocol::process_rx(const Server_message &message)
+{
+    if (!message.has(Server_message::has_cmd) || message.cmd != QLatin1String("rx"))
+        return;
+    static const struct {
+        quint8 bit;
+        const char *name;
+    } required[] = {{Server_message::has_devEui, "devEui"},
+                    {Server_message::has_port, "port"},
+                    {Server_message::has_data, "data"}};
+    for (const auto &field : required) {
+        if (!message.has(field.bit))
+            reader.fail(proto_text("в сообщении \"rx\" отсутствует обязательное поле \"%1\".")
+                            .arg(QLatin1String(field.name)));
+    }
+    if (message.has(Server_message::has_type) && message.type.contains(QLatin1String("REPEAT")))
+        return;
+    if (message.port != 2)
+        return;
+    link.deliver_modem_data(message.devEui, message.data, message.has(Server_message::has_fcnt), message.fcnt);
+}
+
+bool Server_protocol::read_append_status()
+{
+    reader.expect_char('[');
+    if (!reader.array_not_empty())
+        reader.fail(proto_text("неправильное поле \"append_status\": посылали одну команду, но в массиве нет "
+                               "ни одного ответа."));
+    reader.expect_char('{');
+    bool has_eui = false;
+    bool has_status = false;
+    quint64 eui = 0;
+    bool status = false;
+    if (reader.first_field()) {
+        do {
+            if (reader.match_field("devEui", has_eui))
+                eui = read_quoted_eui(reader);
+            else if (reader.match_field("status", has_status))
+                status = reader.read_bool();
+            else
+                reader.skip_field();
+        } while (reader.next_field());
+    }
+    if (!has_eui)
+        reader.fail(proto_text("в структуре \"append_status\" отсутствует обязательное поле \"devEui\"."));
+    if (!has_status)
+        reader.fail(proto_text("в структуре \"append_status\" отсутствует обязательное поле \"status\"."));
+    if (reader.next_element())
+        reader.fail(proto_text("неправильное поле \"append_status\": посылали одну команду, но в массиве указано "
+                               "два или более ответов."));
+    quint64 owner;
+    if (link.in_flight_owner(owner) && owner != eui)
+        reader.fail(proto_text("неправильный ответ на нашу команду \"send_data_req\": посылали команду устройству "
+                               "с EUI=0x%1, а пришёл \"send_data_resp\" про устройство с EUI=0x%2.")
+                        .arg(format_eui(owner), format_eui(eui)));
+    return status;
+}
+
+void Server_protocol::read_devices_list()
+{
+    reader.expect_char('[');
+
+    // Counting pass, so that the records are allocated once.
+    const unsigned short *const start = reader.cur;
+    const unsigned short *const start_line_start = reader.line_start;
+    const auto start_line = reader.line;
+    int count = 0;
+    if (reader.array_not_empty()) {
+        do {
+            reader.skip_value();
+            ++count;
+        } while (reader.next_element());
+    }
+    reader.cur = start;
+    reader.line_start = start_line_start;
+    reader.line = start_line;
+
+    QVector<Server_device> devices(count);
+    if (reader.array_not_empty()) {
+        for (Server_device &device : devices) {
+            reader.expect_char('{');
+            bool has_eui = false;
+            bool has_name = false;
+            if (reader.first_field()) {
+                do {
+                    if (reader.match_field("devEui", has_eui))
+                        device.eui = read_quoted_eui(reader);
+                    else if (reader.match_field("devName", has_name))
+                        reader.read_required_json_string(device.name);
+                    else
+                        reader.skip_field();
+                } while (reader.next_field());
+            }
+            if (!has_eui)
+                reader.fail(proto_text("в возвращённом сервером QUVO-LoRa описании устройства отсутствует "
+                                       "обязательное поле \"devEui\"."));
+            reader.next_element();
+        }
+    }
+
+    std::stable_sort(devices.begin(), devices.end(),
+                     [](const Server_device &a, const Server_device &b) { return a.eui < b.eui; });
+    auto kept = devices.begin();
+    for (auto it = devices.begin(); it != devices.end(); ++it) {
+        if (it != devices.begin() && it->eui == (kept - 1)->eui) {
+            log_line(proto_text("В ответе сервера QUVO-LoRa на команду 'get_device_appdata_req' обнаружено несколько "
+                                "записей с одним и тем же EUI: 0x%1. Все записи кроме первой игнорируются.")
+                         .arg(format_eui(it->eui)));
+            continue;
+        }
+        if (kept != it)
+            *kept = std::move(*it);
+        ++kept;
+    }
+    devices.erase(kept, devices.end());
+
+    QMutexLocker lock(&state_mutex);
+    reachable_modems.swap(devices);
+    lock.unlock();
+    // The old list is released here, outside the lock.
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "link/ws_parser.h"
+
+#include <QString>
+
+class Link_events;
+struct Server_message;
+
+// Reads the messages of the network server. The link keeps one handler current,
+// the one for the reply it waits for, and reads each text message with it; what a
+// message means for the link is reported through Link_events. A bad or refused
+// message throws Err (logged where it arises) and nothing of it is acted on,
+// except a device list read in full, which is installed at once.
+class Server_protocol {
+public:
+    using Handler = void (Server_protocol::*)();
+
+    explicit Server_protocol(Link_events &link);
+
+    void read(const QString &text, Handler handler);
+
+    void handle_auth_resp();
+    void handle_devlist_resp();
+    void handle_send_data_resp();
+    void handle_unsolicited();
+    // No message may arrive now.
+    void handle_unexpected();
+
+    Ws_parser &parser() { return reader; }
+
+private:
+    Q_DISABLE_COPY(Server_protocol)
+
+    // Reads the fields of one object into the record, offering each name first to
+    // `own` (which returns whether it took the field).
+    template <typename Own>
+    void read_object(Server_message &message, Own &&own);
+    bool check_reply(const Server_message &message, const char *expected);
+    void process_rx(const Server_message &message);
+    bool read_append_status();
+    void read_devices_list();
+
+    Ws_parser reader;
+    Link_events &link;
+};
