@@ -1,0 +1,45 @@
+#pragma once
+
+// A simulated radio modem: what the simulated network server lists and how the modem answers downlinks.
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QtGlobal>
+
+#include <optional>
+
+enum class Modem_behaviour {
+    echo,   // sends the downlink payload (the bytes after 0x04) back as one uplink packet group
+    silent  // listed and accepts downlinks, but never sends anything
+};
+
+// How an echo modem delivers its uplink packet group.
+struct Echo_options {
+    int packet_size = 40;       // payload bytes per packet, 1..255
+    quint8 packet_type = 0x03;  // 0x03 (6-byte header) or 0x13 (7-byte header)
+    bool shuffle = false;       // packets of a group go out in a scrambled order
+    bool duplicate = false;     // every packet is delivered twice with the same fcnt
+    bool repeat_copy = false;   // every packet is followed by a copy whose type contains "REPEAT" (fresh fcnt)
+    int delay_ms = 0;           // pause between the downlink reply and the first uplink packet
+    int port = 2;               // LoRa port of the uplink "rx" messages
+};
+
+struct Sim_modem {
+    quint64 eui = 0;
+    QString name;               // a null name leaves "devName" out of the device list
+    Modem_behaviour behaviour = Modem_behaviour::echo;
+    Echo_options echo;
+    quint32 first_fcnt = 1;     // fcnt of the first uplink packet
+};
+
+// Reads "EUI:name:behaviour[,option...]" where EUI is 16 hexadecimal digits, the name may contain
+// colons (the behaviour follows the last one) and the options are size=N, type=03|13, shuffle,
+// dup, repeat, delay=MS, port=N, fcnt=N. Returns nothing and sets *error on a bad text.
+std::optional<Sim_modem> parse_modem(const QString &text, QString *error);
+
+// Reads one modem per line in the form of parse_modem; blank lines and lines starting with '#' are skipped.
+std::optional<QVector<Sim_modem>> read_modems_file(const QString &file_name, QString *error);
+
+// 16 uppercase hexadecimal digits, as the server writes EUIs.
+QString eui_text(quint64 eui);
