@@ -1,3 +1,4 @@
+#include "app/engine.h"
 #include "app/err.h"
 #include "app/log.h"
 #include "app/shared_state.h"
@@ -23,6 +24,7 @@ public:
 
 class Probe_link : public Ws_connection {
 public:
+    using Ws_connection::Ws_connection;
     using QObject::receivers;
 };
 
@@ -56,6 +58,8 @@ private:
     QString log_contents() const;
 
     QTemporaryDir dir;
+    // Never started: the links here only register and notify.
+    Engine engine;
 };
 
 void Tst_shared_state::initTestCase()
@@ -93,13 +97,13 @@ void Tst_shared_state::registration_wires_once()
     if (window_first)
         window = std::make_unique<Probe_window>();
     else
-        link = std::make_unique<Probe_link>();
+        link = std::make_unique<Probe_link>(engine);
     {
         QMutexLocker lock(&state_mutex);
         state_flags |= servers_changed_pending | clients_changed_pending;
     }
     if (window_first)
-        link = std::make_unique<Probe_link>();
+        link = std::make_unique<Probe_link>(engine);
     else
         window = std::make_unique<Probe_window>();
 
@@ -119,7 +123,7 @@ void Tst_shared_state::registration_wires_once()
 
 void Tst_shared_state::link_alone_is_not_wired()
 {
-    Probe_link link;
+    Probe_link link(engine);
     QCOMPARE(link.receivers(SIGNAL(servers_changed())), 0);
     QCOMPARE(link.receivers(SIGNAL(clients_changed())), 0);
 }
@@ -137,7 +141,7 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
 {
     QFETCH(bool, servers);
     Main_window window;
-    Ws_connection link;
+    Ws_connection link(engine);
     QSignalSpy spy(&link, servers ? &Ws_connection::servers_changed : &Ws_connection::clients_changed);
     const int changes = 50;
 
@@ -177,7 +181,7 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
 void Tst_shared_state::clients_while_link_not_ready()
 {
     Main_window window;
-    Ws_connection link;
+    Ws_connection link(engine);
     {
         QMutexLocker lock(&state_mutex);
         clients_count = 3;
@@ -200,8 +204,8 @@ void Tst_shared_state::second_window_fails()
 
 void Tst_shared_state::second_link_fails()
 {
-    Ws_connection first;
-    QVERIFY_EXCEPTION_THROWN(Ws_connection second, Debug);
+    Ws_connection first(engine);
+    QVERIFY_EXCEPTION_THROWN(Ws_connection second(engine), Debug);
     QCOMPARE(registered_ws_connection, &first);
     QVERIFY(log_contents().contains(QStringLiteral("Неожиданная ошибка №7.108.")));
 }
@@ -213,7 +217,7 @@ void Tst_shared_state::link_after_shutdown_request_ends()
         QMutexLocker lock(&state_mutex);
         state_flags |= shutdown_requested;
     }
-    QVERIFY_EXCEPTION_THROWN(Ws_connection link, The_end);
+    QVERIFY_EXCEPTION_THROWN(Ws_connection link(engine), The_end);
     QVERIFY(!registered_ws_connection);
 }
 

@@ -1,0 +1,55 @@
+#include "app/engine.h"
+
+#include "app/err.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "link/ws_connection.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QMutexLocker>
+
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+// Long enough for peers to see their connections closed, short enough not to hang an exit.
+constexpr unsigned long stop_timeout_ms = 5000;
+
+}
+
+Engine::~Engine()
+{
+    if (isRunning() && !stop(stop_timeout_ms)) {
+        // Destroying a running thread would crash; end as the immediate exit does.
+        std::_Exit(0);
+    }
+}
+
+bool Engine::stop(unsigned long timeout_ms)
+{
+    {
+        QMutexLocker lock(&state_mutex);
+        state_flags |= shutdown_requested;
+        // Under the lock the registered link cannot go away; the call is only posted.
+        if (registered_ws_connection)
+            QMetaObject::invokeMethod(registered_ws_connection, &Ws_connection::on_shutdown,
+                                      Qt::QueuedConnection);
+    }
+    return wait(timeout_ms);
+}
+
+void Engine::run()
+{
+    try {
+        Ws_connection link(*this);
+        exec();
+    } catch (const The_end &) {
+    } catch (const std::exception &e) {
+        log_exception(e, QCoreApplication::translate("log", "Аварийное завершение нити обмена."));
+    } catch (...) {
+        log_unexpected(place_code(9, 1));
+    }
+    ended.store(true);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QThread>
+
+#include <atomic>
+
+// The exchange thread: the server link and every per-modem TCP server live and die in it.
+// The object itself belongs to the main thread.
+class Engine : public QThread {
+    Q_OBJECT
+    Q_DISABLE_COPY(Engine)
+public:
+    Engine() = default;
+    // Stops the thread in order first when it still runs (see stop).
+    ~Engine() override;
+
+    // True once the thread body has returned; the finished signal follows or has passed.
+    bool body_ended() const { return ended.load(); }
+
+    // For an end of the main event loop that did not go through the exit dialog: asks the
+    // link to shut down as the exit button does and waits up to timeout_ms for the thread.
+    // Returns whether the thread has ended.
+    bool stop(unsigned long timeout_ms);
+
+protected:
+    void run() override;
+
+private:
+    std::atomic_bool ended{false};
+};

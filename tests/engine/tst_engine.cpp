@@ -1,0 +1,165 @@
+#include "app/dialog_exit.h"
+#include "app/engine.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+bool link_registered()
+{
+    QMutexLocker lock(&state_mutex);
+    return registered_ws_connection != nullptr;
+}
+
+void request_shutdown()
+{
+    QMutexLocker lock(&state_mutex);
+    state_flags |= shutdown_requested;
+}
+
+} // namespace
+
+class Tst_engine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void stop_ends_idle_thread();
+    void exit_dialog_texts();
+    void exit_dialog_closes_when_thread_ends();
+    void exit_dialog_button_rejects();
+
+    void shutdown_before_link_exists_ends_quietly();
+    void second_link_ends_thread_with_log();
+    void exit_dialog_after_thread_already_ended();
+
+private:
+    QString log_contents() const;
+
+    QTemporaryDir dir;
+};
+
+void Tst_engine::initTestCase()
+{
+    QVERIFY(dir.isValid());
+}
+
+void Tst_engine::init()
+{
+    set_log_file_name(QFile::encodeName(dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + ".log")));
+    reset_shared_state();
+}
+
+QString Tst_engine::log_contents() const
+{
+    QFile file(QFile::decodeName(log_file_name()));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+// The exit button's path: the thread runs until the link has given back its share.
+void Tst_engine::stop_ends_idle_thread()
+{
+    Engine engine;
+    QSignalSpy finished(&engine, &QThread::finished);
+    engine.start();
+    QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
+    QVERIFY(engine.isRunning());
+    QVERIFY(engine.stop(5000));
+    QVERIFY(engine.body_ended());
+    QVERIFY(!link_registered());
+    QVERIFY(!log_contents().contains(QStringLiteral("Неожиданная")));
+}
+
+void Tst_engine::exit_dialog_texts()
+{
+    Engine engine;
+    Dialog_exit dialog(nullptr, engine);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Выходим"));
+    const QList<QPushButton *> buttons = dialog.findChildren<QPushButton *>();
+    QCOMPARE(buttons.size(), 1);
+    QCOMPARE(buttons.front()->text(), QStringLiteral("Выйти немедленно"));
+    QVERIFY(buttons.front()->toolTip().startsWith(
+        QStringLiteral("Качественно написанная программа перед завершением работы должна\n")));
+    QVERIFY(buttons.front()->toolTip().endsWith(QStringLiteral("закроют их.")));
+    auto *box = dialog.findChild<QDialogButtonBox *>();
+    QVERIFY(box);
+    QCOMPARE(box->buttonRole(buttons.front()), QDialogButtonBox::DestructiveRole);
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
+}
+
+void Tst_engine::exit_dialog_closes_when_thread_ends()
+{
+    Engine engine;
+    engine.start();
+    QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
+    Dialog_exit dialog(nullptr, engine);
+    QTimer::singleShot(0, [&engine] { engine.stop(0); });
+    QTimer::singleShot(10000, &dialog, &QDialog::reject);
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(engine.wait(5000));
+}
+
+void Tst_engine::exit_dialog_button_rejects()
+{
+    Engine engine;
+    Dialog_exit dialog(nullptr, engine);
+    QTimer::singleShot(0, [&dialog] { dialog.findChild<QPushButton *>()->click(); });
+    QTimer::singleShot(10000, &dialog, &QDialog::accept);
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+}
+
+void Tst_engine::shutdown_before_link_exists_ends_quietly()
+{
+    request_shutdown();
+    Engine engine;
+    engine.start();
+    QVERIFY(engine.wait(5000));
+    QVERIFY(engine.body_ended());
+    QCOMPARE(log_contents(), QString());
+}
+
+// A second link object is an internal error; the thread body logs it and ends.
+void Tst_engine::second_link_ends_thread_with_log()
+{
+    Engine first;
+    first.start();
+    QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
+    Engine second;
+    second.start();
+    QVERIFY(second.wait(5000));
+    const QString log = log_contents();
+    QVERIFY(log.contains(QStringLiteral("] Неожиданная ошибка №7.108.\n")));
+    QVERIFY(log.contains(QStringLiteral("] Аварийное завершение нити обмена.\n")));
+    QVERIFY(first.stop(5000));
+}
+
+// The finished signal has passed before the dialog exists: it must not wait for it.
+void Tst_engine::exit_dialog_after_thread_already_ended()
+{
+    Engine engine;
+    engine.start();
+    QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
+    QVERIFY(engine.stop(5000));
+    Dialog_exit dialog(nullptr, engine);
+    QTimer::singleShot(10000, &dialog, &QDialog::reject);
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+}
+
+QTEST_MAIN(Tst_engine)
+#include "tst_engine.moc"
