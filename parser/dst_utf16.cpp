@@ -13,7 +13,7 @@ QString tr_parser(const char *source)
 
 } // namespace
 
-void Dst_utf16::count(std::uint32_t cp)
+void Dst_utf16::count_other(std::uint32_t cp)
 {
     int cells = 1;
     if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -38,7 +38,7 @@ void Dst_utf16::allocate()
     end = write + reserved;
 }
 
-void Dst_utf16::put(std::uint32_t cp)
+void Dst_utf16::put_other(std::uint32_t cp)
 {
     if (cp <= 0xFFFF) {
         if (write == end) {
@@ -60,11 +60,11 @@ void Dst_utf16::put(std::uint32_t cp)
     *write++ = QChar(static_cast<ushort>(0xDC00 + (cp & 0x3FF)));
 }
 
-void Dst_printable_utf16::count(std::uint32_t cp)
+void Dst_printable_utf16::count_unusual(std::uint32_t cp)
 {
     if (cp <= 0x1F || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029) {
         parser.fail(tr_parser("в строке обнаружен недопустимый символ с кодом 0x%1 (эта строка не должна содержать управляющие символы).")
                         .arg(cp, 2, 16, QLatin1Char('0')));
     }
-    Dst_utf16::count(cp);
+    count_cell(cp);
 }

@@ -314,7 +314,7 @@ Utf8_text_parser::Decoded Utf8_text_parser::decode_checked()
     return {cp, 4};
 }
 
-Utf8_text_parser::Decoded Utf8_text_parser::decode_unchecked()
+inline Utf8_text_parser::Decoded Utf8_text_parser::decode_unchecked()
 {
     const auto b = static_cast<unsigned char>(cur[0]);
     if (b == '\\')
@@ -331,14 +331,15 @@ Utf8_text_parser::Decoded Utf8_text_parser::decode_unchecked()
     return {(b & 0x07u) << 18 | b2 << 12 | b3 << 6 | b4, 4};
 }
 
-void Utf8_text_parser::step_over(const Decoded &d)
+inline void Utf8_text_parser::step_over(const Decoded &d)
 {
     if (static_cast<unsigned char>(*cur) >= 0x80)
         line_start += d.length - 1;
     cur += d.length;
 }
 
-bool Utf8_text_parser::read_string_literal(Dst &dst)
+template <typename D>
+bool Utf8_text_parser::read_literal(D &dst)
 {
     if (*cur != '"')
         return false;
@@ -349,18 +350,22 @@ bool Utf8_text_parser::read_string_literal(Dst &dst)
 
     int joins = 0;
     for (;;) {
-        if (*cur == '"') {
+        const auto b = static_cast<unsigned char>(*cur);
+        if (b == '"') {
             ++cur;
             skip_spaces();
             if (*cur != '"')
                 break;
             ++cur;
             ++joins;
-            continue;
+        } else if (b >= 0x20 && b < 0x7F && b != '\\') {
+            dst.count(b);
+            ++cur;
+        } else {
+            const Decoded d = decode_checked();
+            dst.count(d.cp);
+            step_over(d);
         }
-        const Decoded d = decode_checked();
-        dst.count(d.cp);
-        step_over(d);
     }
 
     cur = first;
@@ -368,25 +373,35 @@ bool Utf8_text_parser::read_string_literal(Dst &dst)
     line_start = first_line_start;
     dst.allocate();
     for (;;) {
-        if (*cur == '"') {
+        const auto b = static_cast<unsigned char>(*cur);
+        if (b == '"') {
             ++cur;
             if (joins == 0)
                 return true;
             --joins;
             skip_spaces();
             ++cur;
-            continue;
+        } else if (b < 0x80 && b != '\\') {
+            dst.put(b);
+            ++cur;
+        } else {
+            const Decoded d = decode_unchecked();
+            dst.put(d.cp);
+            step_over(d);
         }
-        const Decoded d = decode_unchecked();
-        dst.put(d.cp);
-        step_over(d);
     }
+}
+
+bool Utf8_text_parser::read_string_literal(Dst &dst)
+{
+    return read_literal(dst);
 }
 
 QString Utf8_text_parser::read_string()
 {
     Dst_printable_utf16 dst(*this);
-    if (!read_string_literal(dst))
+    // The destination's type is known here, so its calls need no virtual dispatch.
+    if (!read_literal(dst))
         fail(tr_parser("здесь должна быть строка в двойных кавычках."));
     if (dst.write != dst.end) {
         throw Err(tr_parser("Ошибка в программе: неправильно выделено место под строку-результат. Выделили %1 16-битных ячеек, осталось %2 лишних ячеек.")

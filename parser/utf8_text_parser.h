@@ -51,6 +51,8 @@ private:
     Decoded decode_escape();
     // Steps over one decoded character; a multi-byte one counts as one column.
     void step_over(const Decoded &d);
+    template <typename D>
+    bool read_literal(D &dst);
     void at_line_break(int length);
 
     // A malformed UTF-8 sequence: the message names the bytes seen so far.
