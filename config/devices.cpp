@@ -1,5 +1,17 @@
 #include "config/devices.h"
 
+#include "app/build_info.h"
+#include "app/err.h"
+#include "app/log.h"
+#include "config/settings.h"
+#include "parser/utf8_file_parser.h"
+
+#include <QCoreApplication>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <cstring>
+
 Served_devices served_devices;
 Served_ports served_ports;
 
@@ -19,4 +31,133 @@ void reset_devices()
 {
     served_ports.clear();
     served_devices.clear();
+}
+
+namespace {
+
+QString tr_parser(const char *source)
+{
+    return QCoreApplication::translate("parser", source);
+}
+
+struct Device_statement {
+    bool have_eui = false;
+    bool have_port = false;
+    bool have_frame = false;
+    Eui eui = 0;
+    Device_params params;
+};
+
+void read_attribute(Utf8_file_parser &p, Device_statement &d)
+{
+    bool known = false;
+    switch (*p.cur) {
+    case 'e':
+        known = p.begin_param("eui", d.have_eui);
+        if (known)
+            d.eui = p.read_hex64();
+        break;
+    case 't':
+        known = p.begin_param("tcp_port", d.have_port);
+        if (known)
+            d.params.tcp_port = p.read_uint16(65535);
+        break;
+    case 'm':
+        known = p.begin_param("max_frame", d.have_frame);
+        if (known)
+            d.params.max_frame = static_cast<std::int32_t>(p.read_uint32(1, 9999));
+        break;
+    default:
+        break;
+    }
+    if (!known)
+        p.fail(tr_parser("неизвестный атрибут объекта «device». Знаю только атрибуты «eui», «tcp_port» и «max_frame»."));
+}
+
+// From "device" to ")".
+Device_statement read_statement(Utf8_file_parser &p)
+{
+    if (std::strncmp(p.cur, "device", 6) != 0)
+        p.fail(tr_parser("файл со списком устройств должен состоять только из предложений «device»."));
+    p.cur += 6;
+    p.skip_spaces();
+    p.expect_char('(');
+    p.skip_spaces();
+
+    Device_statement d;
+    if (*p.cur == ')') {
+        ++p.cur;
+    } else {
+        for (;;) {
+            read_attribute(p, d);
+            p.skip_spaces();
+            if (*p.cur == ',') {
+                ++p.cur;
+                p.skip_spaces();
+                continue;
+            }
+            if (*p.cur == ')') {
+                ++p.cur;
+                break;
+            }
+            p.fail(tr_parser("ожидается запятая, разделяющая атрибуты, или круглая скобка, завершающая список атрибутов."));
+        }
+    }
+    if (!d.have_frame)
+        d.params.max_frame = static_cast<std::int32_t>(settings.default_max_frame);
+    if (!d.have_eui)
+        p.fail(tr_parser("в описании объекта «device» отсутствует обязательный атрибут: «eui»."));
+    if (!d.have_port)
+        p.fail(tr_parser("в описании объекта «device» отсутствует обязательный атрибут: «tcp_port»."));
+    return d;
+}
+
+} // namespace
+
+void read_devices()
+{
+    const QString file_name = settings.devices_file;
+    Utf8_file_parser p(file_name);
+    reset_devices();
+
+    p.skip_spaces();
+    while (*p.cur) {
+        const Device_statement d = read_statement(p);
+        if (served_devices.count(d.eui)) {
+            log_line(tr_parser("Файл со списком устройств («%1») несколько раз упоминает устройство с eui=0x%2. Все упоминания кроме первого игнорируются.")
+                         .arg(file_name, format_eui(d.eui)));
+        } else if (served_ports.count(d.params.tcp_port)) {
+            log_line(tr_parser("Файл со списком устройств «%1» несколько раз упоминает один и тот же номер порта TCP: %2. Все упоминания кроме первого игнорируются.")
+                         .arg(file_name, QString::number(d.params.tcp_port)));
+        } else {
+            const auto entry = served_devices.emplace(d.eui, d.params).first;
+            served_ports.emplace(d.params.tcp_port, entry);
+        }
+        p.skip_spaces();
+    }
+}
+
+void write_devices()
+{
+    QSaveFile file(settings.devices_file);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        throw Err(QCoreApplication::translate("main", "Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."));
+
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    out.setGenerateByteOrderMark(true);
+    out << QCoreApplication::translate("main", "# Содержимое этого файла сформировано программой %1 %2.\n\n")
+               .arg(QLatin1String(build_info::program_name), QLatin1String(build_info::version));
+    for (const auto &entry : served_devices) {
+        out << "device(eui=" << format_eui(entry.first)
+            << ", tcp_port=" << entry.second.tcp_port
+            << ", max_frame=" << entry.second.max_frame << ")\n";
+    }
+    out.flush();
+
+    // A failed write or replacement leaves the old file as it was; the user must hear of it.
+    if (out.status() != QTextStream::Ok || !file.commit()) {
+        throw Err(QCoreApplication::translate("main", "Не удалось сохранить файл списка устройств, подлежащих обслуживанию («%1»): %2.")
+                      .arg(settings.devices_file, file.errorString()));
+    }
 }

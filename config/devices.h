@@ -27,3 +27,10 @@ QString format_eui(Eui eui);
 
 // Empties both maps; for tests that run many cases in one process.
 void reset_devices();
+
+// Fills both maps from the devices file named in the settings; throws Err with a
+// positioned message. A repeated EUI or port is logged and the later statement dropped.
+void read_devices();
+// Replaces the devices file with the maps' content in one step; throws Err on failure,
+// and the old file stays as it was.
+void write_devices();

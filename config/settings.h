@@ -37,3 +37,6 @@ extern Settings settings;
 
 // Back to the defaults; for tests that run many cases in one process.
 void reset_settings();
+
+// Reads the configuration file into `settings`; throws Err with a positioned message.
+void read_config(const QString &file_name);
