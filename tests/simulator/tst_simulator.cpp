@@ -1,6 +1,7 @@
 // The simulated network server, driven through a plain WebSocket client: the protocol it plays,
 // its modems and every fault switch, so that end-to-end tests of the program can rely on it.
 
+#include "lora_sim/sim_console.h"
 #include "lora_sim/sim_server.h"
 #include "lora_sim/tls_files.h"
 #include "lora_sim/uplink_packets.h"
@@ -112,6 +113,7 @@ private slots:
     void fault_texts_data();
     void fault_texts();
     void secure_mode();
+    void console_commands();
     void program_serves_its_command_line();
 
     // rainy-day flows
@@ -591,6 +593,59 @@ void Tst_simulator::secure_mode()
     QVERIFY(!wary.connected);
 }
 
+// The commands a trial types into the running program act on the server as they say.
+void Tst_simulator::console_commands()
+{
+    Sim_server sim;
+    QVERIFY(sim.listen());
+    Ws_test_client client(sim.url());
+    log_in(sim, client);
+    const auto run = [&sim](const char *line) { return execute_console_command(sim, QString::fromUtf8(line)); };
+
+    QCOMPARE(run("add 0011223344556677:Meter 1:echo,size=2"), QStringLiteral("ok"));
+    QCOMPARE(run("add 00000000000000AB::silent"), QStringLiteral("ok"));
+    QCOMPARE(run("list"), QStringLiteral("0011223344556677 echo Meter 1\n00000000000000AB silent "));
+    QCOMPARE(run("remove 00000000000000ab"), QStringLiteral("removed 1"));
+    QCOMPARE(run("rx 0011223344556677 0301 - 3 UNCONF_UP REPEAT"), QStringLiteral("sent to 1 connection(s)"));
+    QCOMPARE(run("rx 0011223344556677 03 9"), QStringLiteral("sent to 1 connection(s)"));
+    QCOMPARE(run("uplink 0011223344556677 414243"), QStringLiteral("sent to 1 connection(s)"));
+    QCOMPARE(run("text {\"cmd\":\"x\"}"), QStringLiteral("sent to 1 connection(s)"));
+    QCOMPARE(run("binary 00ff"), QStringLiteral("sent to 1 connection(s)"));
+    QTRY_COMPARE(client.texts.size(), 1 + 2 + 2 + 1);
+    QCOMPARE(client.json(1).value("type").toString(), QStringLiteral("UNCONF_UP REPEAT"));
+    QCOMPARE(client.json(1).value("port").toInt(), 3);
+    QVERIFY(!client.json(1).contains("fcnt"));
+    QCOMPARE(client.json(2).value("fcnt").toInt(), 9);
+    QCOMPARE(join_groups({client.json(3), client.json(4)}), QList<QByteArray>{"ABC"});
+    QCOMPARE(client.texts.last(), QStringLiteral("{\"cmd\":\"x\"}"));
+    QTRY_COMPARE(client.binaries, QList<QByteArray>{QByteArray::fromHex("00ff")});
+
+    QCOMPARE(run("fault send-data reject:0:1"), QStringLiteral("ok"));
+    QCOMPARE(sim.faults().send_data.reply, Reply::reject);
+    QCOMPARE(sim.faults().send_data.times, 1);
+    QCOMPARE(run("append-false 0011223344556677 on"), QStringLiteral("ok"));
+    QVERIFY(sim.faults().append_false.contains(echo_eui));
+    QCOMPARE(run("append-false 0011223344556677 off"), QStringLiteral("ok"));
+    QVERIFY(sim.faults().append_false.isEmpty());
+    QCOMPARE(run("close-after 4"), QStringLiteral("ok"));
+    QCOMPARE(sim.faults().close_after, 4);
+    QCOMPARE(run("err-string Нет доступа"), QStringLiteral("ok"));
+    QCOMPARE(sim.faults().err_string, QStringLiteral("Нет доступа"));
+    QCOMPARE(run("err-string"), QStringLiteral("ok"));
+    QVERIFY(sim.faults().err_string.isEmpty());
+    QVERIFY(run("stats").contains("auth_req received: 1"));
+
+    for (const char *bad : {"rx 0011223344556677 0", "rx 00112233 00", "remove", "fault auth sulk", "fault link none",
+                            "append-false 0011223344556677 maybe", "close-after -1", "add nonsense", "binary 0",
+                            "uplink 0011223344556677 zz", "dance"})
+        QVERIFY2(run(bad).startsWith("error:"), bad);
+    QVERIFY(run("help").contains("fault auth|devlist|send-data"));
+
+    QCOMPARE(run("close"), QStringLiteral("1 connection(s)"));
+    QTRY_VERIFY(client.disconnected);
+    QTRY_COMPARE(sim.open_connections(), 0);
+}
+
 void Tst_simulator::program_serves_its_command_line()
 {
     QProcess program;
@@ -614,6 +669,8 @@ void Tst_simulator::program_serves_its_command_line()
     }
     QByteArray output;
     QTRY_VERIFY((output += program.readAll()).contains("<- " + send_data_req(echo_eui, "hi").toUtf8()));
+    program.write("stats\n");
+    QTRY_VERIFY((output += program.readAll()).contains("send_data_req received: 1\n"));
     program.kill();
     QVERIFY(program.waitForFinished(5000));
 

@@ -1,14 +1,16 @@
 // lora-netserver-sim: the simulated LoRa network server as a program, for the demo and trials.
 
+#include "lora_sim/sim_console.h"
 #include "lora_sim/sim_server.h"
 #include "lora_sim/tls_files.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTime>
 
-#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -52,7 +54,31 @@ const char *description =
     "Reply fault: MODE[:DELAY_MS[:TIMES]], MODE one of normal, none, reject (\"status\":false),\n"
     "incomplete (main field left out), malformed (not JSON), binary (binary frame), close (close the\n"
     "connection instead of answering); TIMES limits the fault to that many commands (default: all).\n"
-    "  e.g. --send-data normal:500 delays every send_data_resp by half a second";
+    "  e.g. --send-data normal:500 delays every send_data_resp by half a second\n"
+    "\n"
+    "While it runs, it takes commands on standard input, one per line (\"help\" lists them): add and\n"
+    "remove modems, send \"rx\" messages, raw texts and binary frames, close connections, switch faults.";
+
+// Reads the console commands from standard input as they come, without blocking the event loop.
+void watch_console(Sim_server &sim, QObject *owner)
+{
+    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [&sim, notifier, pending = QByteArray()]() mutable {
+        char buffer[4096];
+        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            notifier->setEnabled(false);
+            return;
+        }
+        pending.append(buffer, int(got));
+        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QString line = QString::fromUtf8(pending.left(end));
+            pending.remove(0, end + 1);
+            if (!line.trimmed().isEmpty())
+                print(execute_console_command(sim, line));
+        }
+    });
+}
 
 }  // namespace
 
@@ -156,5 +182,6 @@ int main(int argc, char *argv[])
     QObject::connect(&sim, &Sim_server::bad_command, [](const QString &text, const QString &reason) {
         trace("!!", QStringLiteral("bad command (%1): %2").arg(reason, text));
     });
+    watch_console(sim, &app);
     return app.exec();
 }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace {
 
@@ -147,66 +148,75 @@ Sim_faults &Sim_server::faults()
 
 int Sim_server::send_rx(const Rx_message &rx)
 {
-    const QString text = rx_text(rx);
-    int reached = 0;
-    for (const Session &session : qAsConst(sessions)) {
-        if (session.authorised) {
-            send_to(session.socket, text);
-            ++reached;
-        }
-    }
-    return reached;
+    return send_uplink_texts({rx_text(rx)});
 }
 
 int Sim_server::send_uplink(quint64 eui, const QByteArray &data)
 {
     Modem_state *state = modem_state(eui);
-    if (!state)
-        return 0;
-    const QStringList texts = uplink_texts(*state, data);
+    return state ? send_uplink_texts(uplink_texts(*state, data)) : 0;
+}
+
+int Sim_server::send_uplink_texts(const QStringList &texts)
+{
     int reached = 0;
-    for (const Session &session : qAsConst(sessions)) {
-        if (session.authorised) {
-            for (const QString &text : texts)
-                send_to(session.socket, text);
-            ++reached;
+    for (const QPointer<QWebSocket> &socket : open_sockets(true)) {
+        for (const QString &text : texts) {
+            if (socket)
+                send_to(socket, text);
         }
+        ++reached;
     }
     return reached;
 }
 
 int Sim_server::send_text(const QString &text)
 {
-    for (const Session &session : qAsConst(sessions))
-        send_to(session.socket, text);
-    return sessions.size();
+    const auto sockets = open_sockets(false);
+    for (const QPointer<QWebSocket> &socket : sockets) {
+        if (socket)
+            send_to(socket, text);
+    }
+    return sockets.size();
 }
 
 int Sim_server::send_binary(const QByteArray &bytes)
 {
-    for (const Session &session : qAsConst(sessions)) {
-        session.socket->sendBinaryMessage(bytes);
-        emit binary_sent(bytes);
+    const auto sockets = open_sockets(false);
+    for (const QPointer<QWebSocket> &socket : sockets) {
+        if (socket) {
+            socket->sendBinaryMessage(bytes);
+            emit binary_sent(bytes);
+        }
     }
-    return sessions.size();
+    return sockets.size();
 }
 
 void Sim_server::close_connections()
 {
-    const QVector<Session> open = sessions;
-    for (const Session &session : open)
-        session.socket->close();
+    for (const QPointer<QWebSocket> &socket : open_sockets(false)) {
+        if (socket)
+            socket->close();
+    }
 }
 
 void Sim_server::abort_connections()
 {
-    QVector<QPointer<QWebSocket>> open;
-    for (const Session &session : qAsConst(sessions))
-        open.append(session.socket);
-    for (const QPointer<QWebSocket> &socket : open) {
+    for (const QPointer<QWebSocket> &socket : open_sockets(false)) {
         if (socket)
             socket->abort();
     }
+}
+
+// A copy, because writing to or closing a socket may end its session on the spot.
+QVector<QPointer<QWebSocket>> Sim_server::open_sockets(bool authorised_only) const
+{
+    QVector<QPointer<QWebSocket>> sockets;
+    for (const Session &session : sessions) {
+        if (session.authorised || !authorised_only)
+            sockets.append(session.socket);
+    }
+    return sockets;
 }
 
 int Sim_server::received(const QString &cmd) const
@@ -297,18 +307,22 @@ Sim_server::Session *Sim_server::session_of(QWebSocket *socket)
 void Sim_server::on_binary_message(const QByteArray &bytes)
 {
     ++received_by_cmd[QString()];
-    report_bad(QString::fromLatin1(bytes.toHex(' ')), QStringLiteral("binary frame"));
+    ++bad_count;
+    bad_reason = QStringLiteral("binary frame");
+    emit bad_command(QString::fromLatin1(bytes.toHex(' ')), bad_reason);
 }
 
 void Sim_server::on_text_message(const QString &text)
 {
-    Session *session = session_of(qobject_cast<QWebSocket *>(sender()));
-    if (!session)
-        return;
+    auto *socket = qobject_cast<QWebSocket *>(sender());
     recent_texts.append(text);
     if (recent_texts.size() > recent_limit)
         recent_texts.removeFirst();
     emit text_received(text);
+    // Looked up after the signal, whose receivers may have ended the session.
+    Session *session = session_of(socket);
+    if (!session)
+        return;
 
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
@@ -332,13 +346,17 @@ void Sim_server::on_text_message(const QString &text)
         handle_send_data(*session, text, command);
     else
         report_bad(text, QStringLiteral("unknown command"));
+    // Reported only now, so that no receiver can end the session while it is being handled.
+    const auto reports = std::exchange(bad_reports, {});
+    for (const auto &[bad_text, reason] : reports)
+        emit bad_command(bad_text, reason);
 }
 
 void Sim_server::report_bad(const QString &text, const QString &reason)
 {
     ++bad_count;
     bad_reason = reason;
-    emit bad_command(text, reason);
+    bad_reports.append({text, reason});
 }
 
 void Sim_server::handle_auth(Session &session, const QJsonObject &command)
@@ -350,10 +368,10 @@ void Sim_server::handle_auth(Session &session, const QJsonObject &command)
         report_bad(QString::fromUtf8(QJsonDocument(command).toJson(QJsonDocument::Compact)),
                    QStringLiteral("auth_req needs exactly the string fields login and password"));
     }
-    QString normal = QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":true}");
-    if (!login.isEmpty() && (user.toString() != login || secret.toString() != password))
-        normal = QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":false,\"err_string\":\"Invalid login or password\"}");
-    const bool accepted_login = normal.contains(QLatin1String("true"));
+    const bool accepted_login = login.isEmpty() || (user.toString() == login && secret.toString() == password);
+    const QString normal =
+        accepted_login ? QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":true}")
+                       : QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":false,\"err_string\":\"Invalid login or password\"}");
     QPointer<QWebSocket> socket = session.socket;
     answer(session.socket, Kind::auth, normal, QStringLiteral("{\"cmd\":\"auth_resp\"}"), [this, socket, accepted_login] {
         if (Session *s = session_of(socket))

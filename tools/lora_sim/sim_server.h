@@ -134,6 +134,8 @@ private:
     void schedule_echo(QWebSocket *socket, quint64 eui, const QByteArray &payload);
     QStringList uplink_texts(Modem_state &state, const QByteArray &data);
     void send_to(QWebSocket *socket, const QString &text);
+    int send_uplink_texts(const QStringList &texts);
+    QVector<QPointer<QWebSocket>> open_sockets(bool authorised_only) const;
     QString eui_on_wire(quint64 eui) const;
     QString rx_text(const Rx_message &rx) const;
     QString devices_list_text() const;
@@ -152,6 +154,7 @@ private:
     QHash<QString, int> received_by_cmd;
     int bad_count = 0;
     QString bad_reason;
+    QVector<std::pair<QString, QString>> bad_reports;  // text and reason, until the message is handled
     int max_outstanding = 0;
     int accepted = 0;
     QStringList recent_texts;
