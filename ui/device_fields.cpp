@@ -5,6 +5,7 @@
 #include "ui/resources_for_editing.h"
 
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -13,9 +14,13 @@
 
 namespace {
 
+constexpr int eui_digits = 16;
 constexpr std::uint32_t max_port = 65535;
 constexpr std::uint32_t min_frame = 1;
 constexpr std::uint32_t max_frame = 9999;
+
+// Room for the frame and the text margins of a line edit beside the digits.
+constexpr int field_padding = 12;
 
 QLineEdit *add_row(QVBoxLayout &rows, const Device_fields::Row_setup &setup, QWidget *extra)
 {
@@ -29,12 +34,21 @@ QLineEdit *add_row(QVBoxLayout &rows, const Device_fields::Row_setup &setup, QWi
     edit->setToolTip(setup.tip);
     if (setup.max_length > 0)
         edit->setMaxLength(setup.max_length);
+    fit_to_hex_digits(*edit, eui_digits);
     row->addWidget(edit);
     if (extra != nullptr)
         row->addWidget(extra);
     return edit;
 }
 
+}
+
+void fit_to_hex_digits(QLineEdit &edit, int digits)
+{
+    int digit = 0;
+    int hex_digit = 0;
+    hex_digit_widths(QFontMetrics(edit.font(), &edit), digit, hex_digit);
+    edit.setMinimumWidth(digits * hex_digit + field_padding);
 }
 
 Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_setup &port,

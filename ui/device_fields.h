@@ -8,6 +8,9 @@ class QLineEdit;
 class QVBoxLayout;
 class QWidget;
 
+// Keeps a line edit at least wide enough for the given number of hexadecimal digits.
+void fit_to_hex_digits(QLineEdit &edit, int digits);
+
 // What the three fields of a device dialog hold once read.
 struct Device_entry {
     Eui eui = 0;

@@ -4,6 +4,7 @@
 #include "app/fonts.h"
 #include "app/log.h"
 #include "app/shared_state.h"
+#include "ui/device_fields.h"
 #include "ui/eui_item.h"
 #include "ui/resources_for_editing.h"
 
@@ -135,6 +136,7 @@ Dialog_modems::Dialog_modems(QWidget *parent)
     filter->setMaxLength(filter_length);
     filter->setFont(font_mono());
     filter->setToolTip(res.filter_tip);
+    fit_to_hex_digits(*filter, filter_length);
     filter_row->addWidget(filter);
     auto *field_label = new QLabel(res.field_label);
     field_label->setToolTip(res.field_tip);
