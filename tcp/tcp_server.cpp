@@ -1,0 +1,400 @@
+#include "tcp/tcp_server.h"
+
+#include "app/err.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/settings.h"
+#include "link/ws_connection.h"
+#include "tcp/client_message.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QTcpSocket>
+#include <QTimerEvent>
+
+#include <exception>
+
+namespace {
+
+constexpr unsigned module = 8;
+
+bool tracing()
+{
+    return settings.trace_tcp == Trace_level::all;
+}
+
+void trace(const QString &line)
+{
+    if (tracing())
+        log_line(line);
+}
+
+} // namespace
+
+Tcp_server::Tcp_server(Ws_connection &owner, Eui eui, const Device_params &params)
+    : group(eui), owner(&owner), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port)
+{
+    if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection))
+        throw Debug(place_code(module, 1));
+    trace(prefix() + QStringLiteral(".listen"));
+    if (!listener.listen(QHostAddress::Any, tcp_port)) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «%2».");
+        throw Err(text.arg(tcp_port).arg(listener.errorString()));
+    }
+    owner.increment_alive_count();
+}
+
+Tcp_server::~Tcp_server()
+{
+    // Only shutdown_server or the last socket going away gets here, so no socket is
+    // left; should one be, it must not call back into a half-destroyed server.
+    for (QObject *socket : qAsConst(sockets))
+        socket->disconnect(this);
+    trace(prefix() + QStringLiteral(".shutdown_server_ok"));
+    if (owner)
+        owner->decrement_alive_count();
+}
+
+QString Tcp_server::prefix() const
+{
+    return QStringLiteral("tcp%1").arg(tcp_port);
+}
+
+QString Tcp_server::peer_prefix(const QTcpSocket *socket) const
+{
+    return QStringLiteral("tcp%1(peer=[%2]:%3)")
+        .arg(tcp_port)
+        .arg(socket->peerAddress().toString())
+        .arg(socket->peerPort());
+}
+
+void Tcp_server::close_socket(QTcpSocket *socket)
+{
+    trace(peer_prefix(socket) + QStringLiteral(".shutdown"));
+    socket->disconnectFromHost();
+}
+
+void Tcp_server::notify_clients_changed(bool needed)
+{
+    if (needed && owner && owner->is_connected())
+        emit owner->clients_changed();
+}
+
+void Tcp_server::on_new_connection()
+{
+    try {
+        QTcpSocket *socket = accept_next();
+        if (socket)
+            serve(socket);
+    } catch (const std::exception &e) {
+        log_exception(e, "Tcp_server::on_new_connection");
+    } catch (...) {
+        log_unexpected(place_code(module, 5));
+    }
+}
+
+// Takes every pending connection; all but the newest are closed at once.
+QTcpSocket *Tcp_server::accept_next()
+{
+    QTcpSocket *candidate = nullptr;
+    QTcpSocket *socket = listener.nextPendingConnection();
+    if (!socket) {
+        log_unexpected(place_code(module, 2));
+        return nullptr;
+    }
+    for (; socket; socket = listener.nextPendingConnection()) {
+        trace(peer_prefix(socket) + QStringLiteral(".accept"));
+        if (!connect(socket, &QObject::destroyed, this, &Tcp_server::on_connection_destroyed)) {
+            log_unexpected(place_code(module, 103));
+            delete socket;
+            continue;
+        }
+        ++refs;
+        sockets.insert(socket);
+        if (!connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater)) {
+            log_unexpected(place_code(module, 4));
+            socket->deleteLater();
+            continue;
+        }
+        if (candidate)
+            close_socket(candidate);
+        candidate = socket;
+    }
+    return candidate;
+}
+
+void Tcp_server::serve(QTcpSocket *socket)
+{
+    if (client) {
+        replace_client(socket);
+    } else {
+        bool notify;
+        {
+            QMutexLocker lock(&state_mutex);
+            ++clients_count;
+            client = socket;
+            notify = note_clients_changed();
+        }
+        notify_clients_changed(notify);
+    }
+    try {
+        if (!connect(socket, &QTcpSocket::readyRead, this, &Tcp_server::on_ready_read))
+            throw Debug(place_code(module, 3));
+        if (!message)
+            message.reset(new Client_message(this, eui, max_frame + 1));
+        serving = true;
+        write_pos = 0;
+        return;
+    } catch (const std::exception &e) {
+        static const QString context = QCoreApplication::translate(
+            "log", "Не удалось подготовиться к обмену с клиентом через установленное соединение.");
+        log_exception(e, context);
+    } catch (...) {
+        log_unexpected(place_code(module, 5));
+    }
+    message.reset();
+    serving = false;
+    group.reset();
+    close_socket(socket);
+}
+
+// The newcomer takes over; what the old client had sent but not yet got through is dropped.
+void Tcp_server::replace_client(QTcpSocket *socket)
+{
+    QTcpSocket *old = client;
+    {
+        QMutexLocker lock(&state_mutex);
+        client = socket;
+    }
+    if (!serving)
+        return;
+    end_client_state();
+    close_socket(old);
+}
+
+// Forgets everything of the client being served; its queued messages are not sent.
+void Tcp_server::end_client_state()
+{
+    if (owner)
+        owner->drop_messages_of(this);
+    stop_timer();
+    group.reset();
+    serving = false;
+}
+
+void Tcp_server::shutdown_client()
+{
+    if (!serving || !client)
+        return;
+    end_client_state();
+    message.reset();
+    close_socket(client);
+}
+
+void Tcp_server::stop_timer()
+{
+    if (timer_id) {
+        killTimer(timer_id);
+        timer_id = 0;
+    }
+}
+
+void Tcp_server::on_ready_read()
+{
+    try {
+        read_client();
+    } catch (const std::exception &e) {
+        log_exception(e, "Tcp_server::on_ready_read");
+    } catch (...) {
+        log_unexpected(place_code(module, 63));
+    }
+}
+
+void Tcp_server::read_client()
+{
+    if (!serving) {
+        trace(prefix() + QStringLiteral(".recv ignored"));
+        return;
+    }
+    QObject *from = sender();
+    if (from != client) {
+        if (auto *socket = qobject_cast<QTcpSocket *>(from))
+            trace(peer_prefix(socket) + QStringLiteral(".recv ignored"));
+        else
+            log_unexpected(place_code(module, 63));
+        return;
+    }
+    if (!message) {
+        log_unexpected(place_code(module, 74));
+        shutdown_client();
+        return;
+    }
+    const qint64 space = message->capacity() - write_pos;
+    const qint64 got = client->read(message->data() + write_pos, space);
+    // Traced before the limit is checked, so that at "all" an overlong message is in the log whole.
+    if (got > 0 && got <= space && tracing())
+        log_data((prefix() + QStringLiteral(".recv ")).toUtf8().constData(), message->data() + write_pos,
+                 std::size_t(got));
+    if (got > 0 && got < space) {
+        write_pos += int(got);
+        stop_timer();
+        timer_id = startTimer(int(settings.interframe_delay), Qt::CoarseTimer);
+        if (!timer_id)
+            log_unexpected(place_code(module, 7));
+    } else if (got == space) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Ошибка: от клиента на порту %1 пришло сообщение, размер которого превышает предельный для "
+                   "этого клиента (%2 байтов). Предельный размер сообщения можно настроить в файле конфигурации "
+                   "и в описании устройства.");
+        log_line(text.arg(tcp_port).arg(max_frame));
+        if (settings.trace_tcp == Trace_level::bad_frames)
+            log_data("Уже принятая часть сообщения, вызвавшего предыдущую ошибку: ", message->data(),
+                     std::size_t(message->capacity()));
+        shutdown_client();
+    } else if (got > space) {
+        log_unexpected(place_code(module, 6));
+        shutdown_client();
+    } else {
+        static const QString text = QCoreApplication::translate(
+            "log", "Ошибка при чтении принятых от клиента данных. Код ошибки=%1 («%2»). Длина прочитанных "
+                   "данных=%3.");
+        log_line(text.arg(int(client->error())).arg(client->errorString()).arg(got));
+        shutdown_client();
+    }
+}
+
+void Tcp_server::timerEvent(QTimerEvent *event)
+{
+    try {
+        killTimer(event->timerId());
+        if (event->timerId() != timer_id)
+            return;
+        timer_id = 0;
+        finish_message();
+    } catch (const std::exception &e) {
+        log_exception(e, "Tcp_server::timerEvent");
+    } catch (...) {
+        log_unexpected(place_code(module, 7));
+    }
+}
+
+// The client paused: what it sent since the last pause goes to the modem as one message.
+void Tcp_server::finish_message()
+{
+    if (!message || write_pos == 0)
+        return;
+    message->length = write_pos;
+    write_pos = 0;
+    if (owner)
+        owner->enqueue_message(message.release());
+    else
+        message.reset();
+    try {
+        message.reset(new Client_message(this, eui, max_frame + 1));
+    } catch (const Err &) {
+        // Already logged; without a buffer this client cannot be served any more.
+        shutdown_client();
+    }
+}
+
+void Tcp_server::on_connection_destroyed(QObject *object)
+{
+    try {
+        if (!sockets.remove(object)) {
+            log_unexpected(place_code(module, 52));
+            return;
+        }
+        if (object != client) {
+            trace(prefix() + QStringLiteral(".shutdown_ok"));
+        } else {
+            if (serving) {
+                // The client left on its own: what it sent is still delivered.
+                if (owner)
+                    owner->detach_messages_of(this);
+                if (message && write_pos > 0 && owner) {
+                    message->length = write_pos;
+                    message->owner = nullptr;
+                    owner->enqueue_message(message.release());
+                }
+                message.reset();
+                write_pos = 0;
+                stop_timer();
+                group.reset();
+                serving = false;
+                trace(prefix() + QStringLiteral(".disconnected"));
+            } else {
+                trace(prefix() + QStringLiteral(".shutdown_ok"));
+            }
+            bool notify;
+            {
+                QMutexLocker lock(&state_mutex);
+                --clients_count;
+                client = nullptr;
+                notify = note_clients_changed();
+            }
+            notify_clients_changed(notify);
+        }
+    } catch (const std::exception &e) {
+        log_exception(e, "Tcp_server::on_connection_destroyed");
+    } catch (...) {
+        log_unexpected(place_code(module, 52));
+    }
+    if (refs == 1)
+        deleteLater();
+    else
+        --refs;
+}
+
+void Tcp_server::shutdown_server()
+{
+    trace(prefix() + QStringLiteral(".shutdown_server"));
+    listener.close();
+    if (refs == 1) {
+        delete this;
+        return;
+    }
+    --refs;
+    shutdown_client();
+}
+
+void Tcp_server::on_modem_data(const QByteArray &data, bool has_fcnt, std::uint32_t fcnt)
+{
+    if (!serving)
+        return;
+    QByteArray joined;
+    switch (group.add(data, has_fcnt, fcnt, joined)) {
+    case Packet_group::Outcome::complete:
+        write_client(joined);
+        break;
+    case Packet_group::Outcome::lost:
+        shutdown_client();
+        break;
+    default:
+        break;
+    }
+}
+
+void Tcp_server::write_client(const QByteArray &data)
+{
+    if (tracing())
+        log_data((prefix() + QStringLiteral(".send ")).toUtf8().constData(), data.constData(),
+                 std::size_t(data.size()));
+    if (data.isEmpty())
+        return;
+    const qint64 written = client->write(data);
+    if (written == data.size())
+        return;
+    const QString eui_text = format_eui(eui);
+    if (written < 0) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Ошибка при записи в сокет для передачи клиенту данных, принятых от радиомодема с EUI=0x%1.");
+        log_line(text.arg(eui_text));
+    } else {
+        static const QString text = QCoreApplication::translate(
+            "log", "Ошибка при записи в сокет для передачи клиенту данных, принятых от радиомодема с EUI=0x%1: "
+                   "пытались записать %2 байтов, а записали %3.");
+        log_line(text.arg(eui_text).arg(data.size()).arg(written));
+    }
+    shutdown_client();
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "config/devices.h"
+#include "tcp/packet_group.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QTcpServer>
+
+#include <cstdint>
+#include <memory>
+
+class Client_message;
+class QTcpSocket;
+class Ws_connection;
+
+// The TCP face of one radio modem. It listens on the modem's port, serves one client
+// at a time (a newcomer replaces the one being served), cuts the client's bytes into
+// messages at every pause of interframe_delay and hands them to the link; uplink
+// packets of the modem come back through on_modem_data and go to the client whole.
+//
+// It counts references: one of its own, given up by shutdown_server, and one for every
+// accepted socket until that socket is destroyed; the last one gone deletes it.
+// Lives in the exchange thread.
+class Tcp_server : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(Tcp_server)
+
+public:
+    // Starts listening; throws Err when the port cannot be opened.
+    Tcp_server(Ws_connection &owner, Eui eui, const Device_params &params);
+    ~Tcp_server() override;
+
+    void shutdown_server();
+    // One uplink packet of this modem, as decoded from an "rx" message.
+    void on_modem_data(const QByteArray &data, bool has_fcnt, std::uint32_t fcnt);
+    // The network server refused a message of this client: the client goes.
+    void shutdown_client();
+
+    Eui modem_eui() const { return eui; }
+    std::int32_t frame_limit() const { return max_frame; }
+    std::uint16_t port() const { return tcp_port; }
+    // Read by the user interface thread under state_mutex.
+    bool has_client() const { return client != nullptr; }
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private slots:
+    void on_new_connection();
+    void on_ready_read();
+    void on_connection_destroyed(QObject *object);
+
+private:
+    QTcpSocket *accept_next();
+    void serve(QTcpSocket *socket);
+    void replace_client(QTcpSocket *socket);
+    void finish_message();
+    void read_client();
+    void write_client(const QByteArray &data);
+    void end_client_state();
+    void stop_timer();
+    void close_socket(QTcpSocket *socket);
+    void notify_clients_changed(bool needed);
+    QString prefix() const;
+    QString peer_prefix(const QTcpSocket *socket) const;
+
+    Packet_group group;
+    QPointer<Ws_connection> owner;
+    const Eui eui;
+    const std::int32_t max_frame;
+    const std::uint16_t tcp_port;
+    int refs = 1;
+    QTcpServer listener;
+    QSet<QObject *> sockets;
+    QTcpSocket *client = nullptr;
+    std::unique_ptr<Client_message> message;
+    int write_pos = 0;
+    bool serving = false;
+    int timer_id = 0;
+};

@@ -1,0 +1,279 @@
+#include "app/engine.h"
+#include "app/err.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "config/settings.h"
+#include "link/ws_connection.h"
+#include "tcp/tcp_server.h"
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// One Tcp_server and its clients in this thread, beside a link that never connects:
+// accepting, replacing and closing clients, the frame limit, uplink data to the client,
+// the life of the server object and its trace lines.
+
+namespace {
+
+const Eui eui = 0x0011223344556677ULL;
+
+quint16 free_port()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
+}
+
+int clients()
+{
+    QMutexLocker lock(&state_mutex);
+    return clients_count;
+}
+
+QByteArray packet(const QByteArray &data)
+{
+    QByteArray p("\x03", 1);
+    p += char(data.size());
+    p += char(0);
+    p += char(data.size());
+    p += char(0);
+    p += char(1);
+    return p + data;
+}
+
+// Waits for n bytes from the program (or the time-out) and returns what has come.
+QByteArray receive(QTcpSocket &socket, int n)
+{
+    (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= n; }, 5000);
+    return socket.readAll();
+}
+
+} // namespace
+
+class Tst_tcp_server : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString log_path;
+    std::unique_ptr<Engine> engine;
+    std::unique_ptr<Ws_connection> link;
+    QPointer<Tcp_server> server;
+    quint16 port = 0;
+
+    QString log_contents() const
+    {
+        QFile f(log_path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    QString tcp(const char *rest) const { return QStringLiteral("tcp%1").arg(port) + QLatin1String(rest); }
+
+    std::unique_ptr<QTcpSocket> connect_client()
+    {
+        auto client = std::make_unique<QTcpSocket>();
+        client->connectToHost(QHostAddress::LocalHost, port);
+        if (!client->waitForConnected(5000))
+            return nullptr;
+        return client;
+    }
+
+    void start_server(int max_frame = 51)
+    {
+        port = free_port();
+        QVERIFY(port);
+        server = new Tcp_server(*link, eui, Device_params{max_frame, port});
+        QCOMPARE(link->alive(), 2);
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        log_path = dir.filePath(QStringLiteral("server.log"));
+        QFile::remove(log_path);
+        set_log_file_name(log_path.toUtf8());
+        reset_settings();
+        reset_shared_state();
+        settings.trace_tcp = Trace_level::all;
+        settings.interframe_delay = 30;
+        engine.reset(new Engine);
+        link.reset(new Ws_connection(*engine));
+    }
+
+    void cleanup()
+    {
+        if (server)
+            server->shutdown_server();
+        QTRY_VERIFY(!server);
+        QTRY_COMPARE(link->alive(), 1);
+        link.reset();
+        engine.reset();
+        reset_shared_state();
+        reset_settings();
+    }
+
+    void cleanupTestCase() { reset_log_file_name(); }
+
+    // A complete uplink group reaches the client in one piece.
+    void uplink_reaches_the_client()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        QCOMPARE(clients(), 1);
+        server->on_modem_data(packet("hello"), true, 1);
+        QCOMPARE(receive(*client, 5), QByteArray("hello"));
+        server->on_modem_data(packet("hello"), true, 1);
+        client->write("x");
+        QTRY_VERIFY(log_contents().contains(tcp(".recv 0x{78}")));
+        QCOMPARE(client->bytesAvailable(), qint64(0));
+        const QString log = log_contents();
+        QVERIFY(log.contains(tcp(".listen")));
+        QVERIFY(log.contains(tcp("(peer=[")) && log.contains(QStringLiteral(").accept")));
+        QVERIFY(log.contains(tcp(".send 0x{68 65 6C 6C 6F}")));
+    }
+
+    // Without a client, uplink packets are dropped unseen, repeats included.
+    void uplink_without_client_is_ignored()
+    {
+        start_server();
+        server->on_modem_data(packet("lost"), true, 5);
+        server->on_modem_data(QByteArray(), false, 0);
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        server->on_modem_data(packet("seen"), true, 5);
+        QCOMPARE(receive(*client, 4), QByteArray("seen"));
+        QVERIFY(!log_contents().contains(QStringLiteral("пустым полем")));
+    }
+
+    // A faulty packet before any group only costs that packet; after a group it costs the client.
+    void faulty_packet_before_and_after_a_group()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        server->on_modem_data(QByteArray("\x03\x01", 2), false, 0);
+        QVERIFY(log_contents().contains(QStringLiteral("фактическая длина пакета равна 2 байтов")));
+        server->on_modem_data(packet("ok"), false, 0);
+        QCOMPARE(receive(*client, 2), QByteArray("ok"));
+        QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
+        server->on_modem_data(QByteArray("\x03\x01", 2), false, 0);
+        QVERIFY(gone.wait(5000));
+        QTRY_COMPARE(clients(), 0);
+        QVERIFY(log_contents().contains(tcp(".shutdown_ok")));
+    }
+
+    void overlong_message_data()
+    {
+        QTest::addColumn<int>("level");
+        QTest::addColumn<bool>("dump");
+        QTest::newRow("err") << int(Trace_level::err) << false;
+        QTest::newRow("bad_frames") << int(Trace_level::bad_frames) << true;
+        QTest::newRow("all") << int(Trace_level::all) << false;
+    }
+    // One byte over the limit ends the client; the dump comes only at "bad_frames".
+    void overlong_message()
+    {
+        QFETCH(int, level);
+        QFETCH(bool, dump);
+        settings.trace_tcp = Trace_level(level);
+        start_server(4);
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
+        client->write("abcde");
+        QVERIFY(gone.wait(5000));
+        const QString log = log_contents();
+        QVERIFY(log.contains(QStringLiteral("Ошибка: от клиента на порту %1 пришло сообщение, размер которого "
+                                            "превышает предельный для этого клиента (4 байтов).").arg(port)));
+        QCOMPARE(log.contains(QStringLiteral("Уже принятая часть сообщения, вызвавшего предыдущую ошибку: "
+                                             "0x{61 62 63 64 65}")), dump);
+        QCOMPARE(log.contains(tcp(".recv ")), level == int(Trace_level::all));
+        QCOMPARE(log.contains(tcp(".listen")), level == int(Trace_level::all));
+        QTRY_COMPARE(clients(), 0);
+    }
+
+    // A newcomer takes over without changing the count of clients.
+    void new_client_replaces_the_old()
+    {
+        start_server();
+        auto old = connect_client();
+        QVERIFY(old);
+        QTRY_VERIFY(server->has_client());
+        QSignalSpy old_gone(old.get(), &QTcpSocket::disconnected);
+        auto fresh = connect_client();
+        QVERIFY(fresh);
+        QVERIFY(old_gone.wait(5000));
+        QCOMPARE(clients(), 1);
+        server->on_modem_data(packet("to the new one"), false, 0);
+        QCOMPARE(receive(*fresh, 14), QByteArray("to the new one"));
+        QTRY_VERIFY(log_contents().contains(tcp(".shutdown_ok")));
+        QVERIFY(log_contents().contains(QStringLiteral(").shutdown")));
+    }
+
+    // Closed from the program's side, the client goes and the server listens on.
+    void shutdown_client_keeps_listening()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
+        server->shutdown_client();
+        QVERIFY(gone.wait(5000));
+        QTRY_VERIFY(!server->has_client());
+        auto next = connect_client();
+        QVERIFY(next);
+        QTRY_VERIFY(server->has_client());
+    }
+
+    // The server object outlives shutdown_server until its last socket is gone.
+    void shutdown_server_waits_for_its_sockets()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
+        server->shutdown_server();
+        QVERIFY(server);
+        QVERIFY(gone.wait(5000));
+        QTRY_VERIFY(!server);
+        QCOMPARE(clients(), 0);
+        const QString log = log_contents();
+        QVERIFY(log.indexOf(tcp(".shutdown_server")) < log.indexOf(tcp(".shutdown_server_ok")));
+        QTcpSocket refused;
+        refused.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(!refused.waitForConnected(2000));
+    }
+
+    void busy_port_is_an_error()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::Any, 0));
+        port = holder.serverPort();
+        try {
+            new Tcp_server(*link, eui, Device_params{51, port});
+            QFAIL("no error for a busy port");
+        } catch (const Err &e) {
+            QVERIFY(e.message().startsWith(
+                QStringLiteral("Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «").arg(port)));
+        }
+        QCOMPARE(link->alive(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(Tst_tcp_server)
+#include "tst_tcp_server.moc"
