@@ -5,6 +5,8 @@
 #include "app/fonts.h"
 #include "app/log.h"
 #include "app/version.h"
+#include "config/devices.h"
+#include "config/settings.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -33,9 +35,13 @@ int start_and_run()
     if (!log_line(startup_line()))
         return exit_log_not_writable;
 
-    // Start-up steps to come here, in this order: read_config of the configuration file name;
-    // read_devices; the Engine thread object (no parent), then the Main_window for it (both
-    // local objects, so that the window goes first after the loop); show the window; start the Engine.
+    // An error in either file escapes to run_program, which shows it and ends with exit_failure.
+    read_config(QString::fromUtf8(config_file_name()));
+    read_devices();
+
+    // Start-up steps to come here, in this order: the Engine thread object (no parent), then the
+    // Main_window for it (both local objects, so that the window goes first after the loop); show
+    // the window; start the Engine.
 
     return QApplication::exec();
 }
