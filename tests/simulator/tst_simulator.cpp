@@ -1,10 +1,16 @@
 // The simulated network server, driven through a plain WebSocket client: the protocol it plays,
 // its modems and every fault switch, so that end-to-end tests of the program can rely on it.
 
+#include "app/err.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "link/link_events.h"
+#include "link/server_protocol.h"
 #include "lora_sim/sim_console.h"
 #include "lora_sim/sim_server.h"
 #include "lora_sim/tls_files.h"
 #include "lora_sim/uplink_packets.h"
+#include "tcp/packet_group.h"
 #include "ws_test_client.h"
 
 #include <QJsonArray>
@@ -84,6 +90,32 @@ QList<QByteArray> join_groups(const QList<QJsonObject> &rx)
     return joined;
 }
 
+// Hands the uplink packets the program's reader delivers to the program's own reassembly.
+class Reassembling_link : public Link_events {
+public:
+    void authorised() override { calls << QStringLiteral("authorised"); }
+    void devices_list_complete() override { calls << QStringLiteral("devices_list_complete"); }
+    void command_complete(bool status) override { calls << QStringLiteral("command_complete %1").arg(status); }
+    bool in_flight_owner(quint64 &eui) const override
+    {
+        eui = echo_eui;
+        return true;
+    }
+    bool deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt) override
+    {
+        if (eui != echo_eui)
+            return false;
+        QByteArray joined;
+        if (group.add(data, has_fcnt, fcnt, joined) == Packet_group::Outcome::complete)
+            groups.append(joined);
+        return true;
+    }
+
+    QStringList calls;
+    Packet_group group{echo_eui};
+    QList<QByteArray> groups;
+};
+
 }  // namespace
 
 class Tst_simulator : public QObject {
@@ -115,6 +147,7 @@ private slots:
     void secure_mode();
     void console_commands();
     void program_serves_its_command_line();
+    void program_reads_what_the_simulator_writes();
 
     // rainy-day flows
     void bad_commands_are_caught_data();
@@ -679,6 +712,52 @@ void Tst_simulator::program_serves_its_command_line()
     QVERIFY(bad.waitForFinished(5000));
     QCOMPARE(bad.exitCode(), 2);
     QVERIFY(bad.readAllStandardError().contains("nonsense"));
+}
+
+// The program's reader and reassembly accept every kind of message the simulator writes.
+void Tst_simulator::program_reads_what_the_simulator_writes()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    set_log_file_name(QFile::encodeName(dir.filePath("program.log")));
+    reset_shared_state();
+    Sim_server sim;
+    Sim_modem m = modem(echo_eui, QStringLiteral("Счётчик «1» \\ \"x\""));
+    m.echo.packet_type = 0x13;
+    m.echo.packet_size = 7;
+    m.echo.shuffle = true;
+    m.echo.duplicate = true;
+    m.echo.repeat_copy = true;
+    sim.add_modem(m);
+    sim.add_modem(modem(other_eui, QString()));
+    sim.faults().lowercase_eui = true;
+    QVERIFY(sim.listen());
+    Ws_test_client client(sim.url());
+    log_in(sim, client);
+    client.send(devlist_req);
+    const QByteArray payload = pattern(100);
+    client.send(send_data_req(echo_eui, payload));
+    QTRY_COMPARE(join_groups(client.with_cmd("rx")), QList<QByteArray>{payload});
+
+    Reassembling_link link;
+    Server_protocol protocol(link);
+    try {
+        protocol.read(client.texts.at(0), &Server_protocol::handle_auth_resp);
+        protocol.read(client.texts.at(1), &Server_protocol::handle_devlist_resp);
+        protocol.read(client.texts.at(2), &Server_protocol::handle_send_data_resp);
+        for (const QString &text : client.texts.mid(3))
+            protocol.read(text, &Server_protocol::handle_unsolicited);
+    } catch (const Err &e) {
+        QFAIL(qPrintable(e.message()));
+    }
+    QCOMPARE(link.calls, QStringList({"authorised", "devices_list_complete", "command_complete 1"}));
+    QCOMPARE(reachable_modems.size(), 2);
+    QCOMPARE(reachable_modems.at(0).eui, echo_eui);
+    QCOMPARE(reachable_modems.at(0).name, m.name);
+    QVERIFY(reachable_modems.at(1).name.isEmpty());
+    QCOMPARE(link.groups, QList<QByteArray>{payload});
+    reset_shared_state();
+    reset_log_file_name();
 }
 
 void Tst_simulator::bad_commands_are_caught_data()
