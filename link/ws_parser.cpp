@@ -50,26 +50,6 @@ void Ws_parser::start(const unsigned short *text)
     depth = 0;
 }
 
-void Ws_parser::skip_spaces()
-{
-    for (;;) {
-        switch (*cur) {
-        case ' ':
-        case '\t':
-            ++cur;
-            break;
-        case '\n':
-            new_line(cur + 1);
-            break;
-        case '\r':
-            new_line(cur[1] == '\n' ? cur + 2 : cur + 1);
-            break;
-        default:
-            return;
-        }
-    }
-}
-
 Err Ws_parser::make_error(const QString &message)
 {
     // The form has no %3: the position, then the reader's text.
@@ -338,8 +318,8 @@ void Ws_parser::read_hex_bytes(QByteArray &destination)
     destination.resize(static_cast<int>(digits / 2));
     char *out = destination.data();
     for (; cur != end; cur += 2) {
-        unsigned high;
-        unsigned low;
+        unsigned high = 0;
+        unsigned low = 0;
         hex_digit_value(cur[0], high);
         hex_digit_value(cur[1], low);
         *out++ = static_cast<char>(high << 4 | low);
