@@ -84,11 +84,23 @@ std::uint32_t scale_factor(std::uint64_t by_width, std::uint64_t by_height, std:
     return std::max(static_cast<std::uint32_t>(factor), unit_factor);
 }
 
+// Windows names the upright face of normal weight "Normal"; other font databases
+// call it "Regular" or "Book", so that face is looked for by its properties too.
+bool has_normal_style(const QFontDatabase &database, const QString &family)
+{
+    const QStringList styles = database.styles(family);
+    if (styles.contains(QStringLiteral("Normal")))
+        return true;
+    return std::any_of(styles.begin(), styles.end(), [&](const QString &style) {
+        return !database.italic(family, style) && database.weight(family, style) == QFont::Normal;
+    });
+}
+
 bool qualifies_as_mono(const QFontDatabase &database, const QString &family)
 {
     return database.writingSystems(family).contains(QFontDatabase::Latin) && database.isFixedPitch(family)
         && !database.isPrivateFamily(family) && database.isSmoothlyScalable(family)
-        && database.styles(family).contains(QStringLiteral("Normal"));
+        && has_normal_style(database, family);
 }
 
 QString mono_family()
@@ -125,6 +137,56 @@ void use_base_font(Fonts &f, const QFont &base, int digit_w, int line_h)
 bool measurable(int size)
 {
     return size >= 1 && size <= 32767;
+}
+
+// Sets the four fonts and their sizes for the screen of the window; returns
+// the place code of the failure, or 0.
+unsigned short scale_fonts(Fonts &f, const QFont &base, QWidget *window, int w, int h)
+{
+    QScreen *screen = window ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return place_code(2, 93);
+    const QRect area = screen->availableGeometry();
+    if (area.width() <= 0 || area.height() <= 0)
+        return place_code(2, 177);
+
+    const QString mono = mono_family();
+    const auto width = std::uint64_t(area.width());
+    const auto height = std::uint64_t(area.height());
+    const std::uint32_t u = large_scale_factor(width, height, std::uint64_t(w), std::uint64_t(h));
+    const std::uint32_t v = small_scale_factor(width, height, std::uint64_t(w), std::uint64_t(h));
+    const int points = base.pointSize();
+    if (points >= 1) {
+        if (points >= max_base_size)
+            return place_code(2, 109);
+        f.main = sized_by_points(base, base.family(), scaled_size(points, u));
+        f.mono = sized_by_points(base, mono, scaled_size(points, u));
+        f.small_main = sized_by_points(base, base.family(), scaled_size(points, v));
+        f.small_mono = sized_by_points(base, mono, scaled_size(points, v));
+    } else if (points < 0) {
+        const int pixels = base.pixelSize();
+        if (pixels < 0)
+            return place_code(2, 57);
+        if (pixels >= max_base_size)
+            return place_code(2, 110);
+        f.main = sized_by_pixels(base, base.family(), scaled_size(pixels, u));
+        f.mono = sized_by_pixels(base, mono, scaled_size(pixels, u));
+        f.small_main = sized_by_pixels(base, base.family(), scaled_size(pixels, v));
+        f.small_mono = sized_by_pixels(base, mono, scaled_size(pixels, v));
+    } else {
+        return place_code(2, 58);
+    }
+
+    const QFontMetrics main_metrics(f.main);
+    if (!main_metrics.inFont(QLatin1Char('0')))
+        return place_code(2, 178);
+    const int main_w = main_metrics.horizontalAdvance(QLatin1Char('0'));
+    const int main_h = main_metrics.lineSpacing();
+    if (!measurable(main_w) || !measurable(main_h))
+        return place_code(2, 161);
+    f.digit_width = main_w;
+    f.line_height = main_h;
+    return 0;
 }
 
 } // namespace
@@ -250,68 +312,11 @@ void init_fonts(QWidget *window)
         use_base_font(f, base, default_digit_width, default_line_height);
         return;
     }
-
-    QScreen *screen = window ? window->screen() : QGuiApplication::primaryScreen();
-    if (!screen) {
-        log_unexpected(place_code(2, 93));
+    if (const unsigned short failure = scale_fonts(f, base, window, w, h)) {
+        log_unexpected(failure);
         use_base_font(f, base, w, h);
         return;
     }
-    const QRect area = screen->availableGeometry();
-    if (area.width() <= 0 || area.height() <= 0) {
-        log_unexpected(place_code(2, 177));
-        use_base_font(f, base, w, h);
-        return;
-    }
-
-    const QString mono = mono_family();
-    const std::uint32_t u = large_scale_factor(std::uint64_t(area.width()), std::uint64_t(area.height()),
-                                               std::uint64_t(w), std::uint64_t(h));
-    const std::uint32_t v = small_scale_factor(std::uint64_t(area.width()), std::uint64_t(area.height()),
-                                               std::uint64_t(w), std::uint64_t(h));
-    const int points = base.pointSize();
-    if (points >= 1) {
-        if (points >= max_base_size) {
-            log_unexpected(place_code(2, 109));
-            use_base_font(f, base, w, h);
-            return;
-        }
-        f.main = sized_by_points(base, base.family(), scaled_size(points, u));
-        f.mono = sized_by_points(base, mono, scaled_size(points, u));
-        f.small_main = sized_by_points(base, base.family(), scaled_size(points, v));
-        f.small_mono = sized_by_points(base, mono, scaled_size(points, v));
-    } else if (points < 0) {
-        const int pixels = base.pixelSize();
-        if (pixels < 0 || pixels >= max_base_size) {
-            log_unexpected(place_code(2, pixels < 0 ? 57 : 110));
-            use_base_font(f, base, w, h);
-            return;
-        }
-        f.main = sized_by_pixels(base, base.family(), scaled_size(pixels, u));
-        f.mono = sized_by_pixels(base, mono, scaled_size(pixels, u));
-        f.small_main = sized_by_pixels(base, base.family(), scaled_size(pixels, v));
-        f.small_mono = sized_by_pixels(base, mono, scaled_size(pixels, v));
-    } else {
-        log_unexpected(place_code(2, 58));
-        use_base_font(f, base, w, h);
-        return;
-    }
-
-    const QFontMetrics main_metrics(f.main);
-    if (!main_metrics.inFont(QLatin1Char('0'))) {
-        log_unexpected(place_code(2, 178));
-        use_base_font(f, base, w, h);
-        return;
-    }
-    const int main_w = main_metrics.horizontalAdvance(QLatin1Char('0'));
-    const int main_h = main_metrics.lineSpacing();
-    if (!measurable(main_w) || !measurable(main_h)) {
-        log_unexpected(place_code(2, 161));
-        use_base_font(f, base, w, h);
-        return;
-    }
-    f.digit_width = main_w;
-    f.line_height = main_h;
     QApplication::setFont(f.main);
     QToolTip::setFont(f.small_main);
 }

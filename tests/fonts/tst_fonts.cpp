@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QSet>
 #include <QTemporaryDir>
@@ -25,6 +26,7 @@ private slots:
     void mono_family_walk();
     void digit_widths();
     void first_window_chooses_fonts_once();
+    void installed_monospace_family_preferred();
 
 private:
     QTemporaryDir dir;
@@ -193,6 +195,17 @@ void Tst_fonts::first_window_chooses_fonts_once()
     QCOMPARE(digit_width(), 7);
     QCOMPARE(line_height(), 16);
     QCOMPARE(font_main(), QFont());
+}
+
+// Font databases that name the regular face "Book" or "Regular" still qualify.
+void Tst_fonts::installed_monospace_family_preferred()
+{
+    if (!QFontDatabase().families(QFontDatabase::Cyrillic).contains(QStringLiteral("DejaVu Sans Mono")))
+        QSKIP("DejaVu Sans Mono is not installed");
+    QWidget window;
+    init_fonts(&window);
+    QCOMPARE(font_mono().family(), QStringLiteral("DejaVu Sans Mono"));
+    QCOMPARE(font_small_mono().family(), QStringLiteral("DejaVu Sans Mono"));
 }
 
 QTEST_MAIN(Tst_fonts)
