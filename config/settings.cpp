@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include "parser/load_file.h"
 #include "parser/utf8_file_parser.h"
 
 #include <QCoreApplication>
@@ -53,7 +54,8 @@ void read_certificate(Utf8_file_parser &p)
         p.fail(QCoreApplication::translate("file", "Ошибка при попытке открыть файл «%1», чтобы прочитать из него сертификат: error=%2, errorString=«%3».")
                    .arg(file_name, QString::number(file.error()), file.errorString()));
     }
-    const QSslCertificate certificate(&file, settings.ws_cert_format);
+    // Bounded, so that a device file such as /dev/zero named by mistake cannot exhaust memory.
+    const QSslCertificate certificate(file.read(MAX_FILE_SIZE), settings.ws_cert_format);
     if (certificate.isNull()) {
         p.fail(QCoreApplication::translate("file", "Не удалось прочитать сертификат в формате %1 из файла «%2».")
                    .arg(settings.ws_cert_format == QSsl::Pem ? QStringLiteral("PEM") : QStringLiteral("DER"), file_name));

@@ -188,6 +188,8 @@ void Tst_config::certificate_data()
     QTest::newRow("missing file") << "(der) \"" + missing.toUtf8() + "\"" << int(QSsl::Der)
         << QString("4:%1: Ошибка при попытке открыть файл «%2», чтобы прочитать из него сертификат: %3")
                .arg(after_missing).arg(missing, open_error_of(missing));
+    QTest::newRow("endless device file") << QByteArray("(der) \"/dev/zero\"") << int(QSsl::Der)
+        << QString("4:28: Не удалось прочитать сертификат в формате DER из файла «/dev/zero».");
     QTest::newRow("unknown format") << QByteArray("( crt ) \"x\"") << int(QSsl::Pem)
         << QString("4:13: указан незнакомый формат сертификата. Знаю только «pem» и «der».");
     QTest::newRow("no closing parenthesis") << QByteArray("(pem \"x\"") << int(QSsl::Pem)
