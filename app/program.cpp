@@ -1,12 +1,14 @@
 #include "app/program.h"
 
 #include "app/command_line.h"
+#include "app/engine.h"
 #include "app/error_box.h"
 #include "app/fonts.h"
 #include "app/log.h"
 #include "app/version.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "ui/main_window.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -39,10 +41,12 @@ int start_and_run()
     read_config(QString::fromUtf8(config_file_name()));
     read_devices();
 
-    // Start-up steps to come here, in this order: the Engine thread object (no parent), then the
-    // Main_window for it (both local objects, so that the window goes first after the loop); show
-    // the window; start the Engine.
-
+    // Local objects in this order, so that the window goes first after the loop; the
+    // window exists before the thread starts, so the link always finds it registered.
+    Engine engine;
+    Main_window window(engine);
+    window.show();
+    engine.start();
     return QApplication::exec();
 }
 

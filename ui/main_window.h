@@ -2,23 +2,29 @@
 
 #include "app/shared_state.h"
 
+#include <QString>
 #include <QWidget>
 
-// The program's one main window. It shows the state of the server link, which it
-// learns from the exchange thread through the servers_changed and clients_changed
-// notifications.
+class Engine;
+class Label_with_size;
+class QStackedLayout;
+
+// The program's only main window: the state of the server link, the counts of
+// served, reachable and used modems, and the buttons for the devices list,
+// the About dialog and exit.
 class Main_window : public QWidget {
     Q_OBJECT
-    Q_DISABLE_COPY(Main_window)
-
 public:
     // Registers the window as the last step, so that the link can reach it; throws
     // Debug when another main window exists.
-    explicit Main_window(QWidget *parent = nullptr);
+    explicit Main_window(Engine &engine, QWidget *parent = nullptr);
     ~Main_window() override;
 
     // What the window shows of the link at the moment.
     const Link_view &shown() const { return view; }
+
+    // Called by the devices dialog after it has changed the list of served modems.
+    void update_served_count();
 
 signals:
     void shutdown();
@@ -26,7 +32,26 @@ signals:
 public slots:
     void on_servers_changed();
     void on_clients_changed();
+    void on_btn_devices_clicked();
+    void on_btn_about_clicked();
+    void on_btn_exit_clicked();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    Q_DISABLE_COPY(Main_window)
+
+    void show_counts(bool shown);
+
+    Engine &engine;
     Link_view view;
+    Label_with_size *state_label = nullptr;
+    Label_with_size *served_label = nullptr;
+    Label_with_size *reachable_label = nullptr;
+    Label_with_size *clients_label = nullptr;
+    QStackedLayout *stacks[4] = {};
+    QString word_none;
+    QString word_start;
+    QString word_ready;
 };

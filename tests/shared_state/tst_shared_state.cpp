@@ -19,6 +19,7 @@ namespace {
 // The window and the link with their connection counts in view.
 class Probe_window : public Main_window {
 public:
+    using Main_window::Main_window;
     using QObject::receivers;
 };
 
@@ -95,7 +96,7 @@ void Tst_shared_state::registration_wires_once()
     std::unique_ptr<Probe_window> window;
     std::unique_ptr<Probe_link> link;
     if (window_first)
-        window = std::make_unique<Probe_window>();
+        window = std::make_unique<Probe_window>(engine);
     else
         link = std::make_unique<Probe_link>(engine);
     {
@@ -105,7 +106,7 @@ void Tst_shared_state::registration_wires_once()
     if (window_first)
         link = std::make_unique<Probe_link>(engine);
     else
-        window = std::make_unique<Probe_window>();
+        window = std::make_unique<Probe_window>(engine);
 
     QCOMPARE(link->receivers(SIGNAL(servers_changed())), 1);
     QCOMPARE(link->receivers(SIGNAL(clients_changed())), 1);
@@ -140,7 +141,7 @@ void Tst_shared_state::burst_of_changes_is_one_notification_data()
 void Tst_shared_state::burst_of_changes_is_one_notification()
 {
     QFETCH(bool, servers);
-    Main_window window;
+    Main_window window(engine);
     Ws_connection link(engine);
     QSignalSpy spy(&link, servers ? &Ws_connection::servers_changed : &Ws_connection::clients_changed);
     const int changes = 50;
@@ -180,7 +181,7 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
 
 void Tst_shared_state::clients_while_link_not_ready()
 {
-    Main_window window;
+    Main_window window(engine);
     Ws_connection link(engine);
     {
         QMutexLocker lock(&state_mutex);
@@ -195,8 +196,8 @@ void Tst_shared_state::clients_while_link_not_ready()
 
 void Tst_shared_state::second_window_fails()
 {
-    Main_window first;
-    QVERIFY_EXCEPTION_THROWN(Main_window second, Debug);
+    Main_window first(engine);
+    QVERIFY_EXCEPTION_THROWN(Main_window second(engine), Debug);
     QCOMPARE(registered_main_window, &first);
     QVERIFY(log_contents().contains(unexpected_error_text(place_code(2, 203))));
     QVERIFY(log_contents().contains(QStringLiteral("Неожиданная ошибка №2.203.")));
@@ -212,7 +213,7 @@ void Tst_shared_state::second_link_fails()
 
 void Tst_shared_state::link_after_shutdown_request_ends()
 {
-    Main_window window;
+    Main_window window(engine);
     {
         QMutexLocker lock(&state_mutex);
         state_flags |= shutdown_requested;
