@@ -102,6 +102,7 @@ private slots:
     void report_exception_of_std_exception_logs_once();
     void report_unexpected_logs_and_shows();
     void unwritable_log_ends_program_with_two();
+    void arguments_taken_as_typed();
 
 private:
     QTemporaryDir dir;
@@ -212,6 +213,7 @@ void Tst_command_line::help_box_ends_with_zero_and_leaves_log_alone()
     QCOMPARE(box.captions, QStringList{QStringLiteral("Закрыть")});
     QVERIFY(box.tool_tip.startsWith(QStringLiteral("Если вы сюда нажмёте")));
     QVERIFY(!QFile::exists(log_name));
+    QVERIFY(!QApplication::windowIcon().availableSizes().isEmpty());
 }
 
 void Tst_command_line::rejected_data()
@@ -314,6 +316,16 @@ void Tst_command_line::unwritable_log_ends_program_with_two()
     QCOMPARE(program.exitCode(), 2);
     QCOMPARE(program.readAllStandardOutput(), QByteArray("Error in logging.\n"));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("quvo_vevi2zar.log"))));
+}
+
+void Tst_command_line::arguments_taken_as_typed()
+{
+    char program[] = "quvo_vevi2zar";
+    char cfg[] = "--cfg=файл.cfg";
+    char help[] = "/?";
+    char *argv[] = {program, cfg, help, nullptr};
+    QCOMPARE(program_arguments(3, argv), (QList<QByteArray>{"--cfg=файл.cfg", "/?"}));
+    QCOMPARE(program_arguments(1, argv), QList<QByteArray>());
 }
 
 QTEST_MAIN(Tst_command_line)
