@@ -159,6 +159,8 @@ private slots:
     void append_status_false_for_one_modem();
     void close_after_messages();
     void close_and_abort_on_demand();
+    void close_code_of_the_client_data();
+    void close_code_of_the_client();
     void binary_and_malformed_on_demand();
     void lowercase_euis();
     void outstanding_send_data_is_measured();
@@ -1005,6 +1007,7 @@ void Tst_simulator::close_and_abort_on_demand()
     QTRY_VERIFY(first.disconnected && second.disconnected);
     QCOMPARE(first.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
     QTRY_COMPARE(sim.open_connections(), 0);
+    QCOMPARE(sim.last_close_code(), 1000);
 
     Ws_test_client third(sim.url());
     QTRY_VERIFY(third.connected);
@@ -1012,7 +1015,38 @@ void Tst_simulator::close_and_abort_on_demand()
     sim.abort_connections();
     QTRY_VERIFY(third.disconnected);
     QTRY_COMPARE(sim.open_connections(), 0);
+    QCOMPARE(sim.last_close_code(), 1006);
     QCOMPARE(sim.connections_accepted(), 3);
+}
+
+void Tst_simulator::close_code_of_the_client_data()
+{
+    QTest::addColumn<int>("code");  // 0: the client drops the connection without a handshake
+    QTest::addColumn<int>("seen");
+
+    QTest::newRow("normal") << 1000 << 1000;
+    QTest::newRow("going away") << 1001 << 1001;
+    QTest::newRow("dropped") << 0 << 1006;
+}
+
+// Tests of the program's shutdown rely on telling a normal close from a dropped connection.
+void Tst_simulator::close_code_of_the_client()
+{
+    QFETCH(int, code);
+    QFETCH(int, seen);
+    Sim_server sim;
+    QVERIFY(sim.listen());
+    QSignalSpy closed(&sim, &Sim_server::connection_closed);
+    Ws_test_client client(sim.url());
+    QTRY_VERIFY(client.connected);
+    QTRY_COMPARE(sim.open_connections(), 1);
+    if (code)
+        client.socket.close(QWebSocketProtocol::CloseCode(code));
+    else
+        client.socket.abort();
+    QTRY_COMPARE(closed.size(), 1);
+    QCOMPARE(closed.at(0).at(0).toInt(), seen);
+    QCOMPARE(sim.last_close_code(), seen);
 }
 
 void Tst_simulator::binary_and_malformed_on_demand()

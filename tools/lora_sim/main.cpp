@@ -177,7 +177,9 @@ int main(int argc, char *argv[])
             trace("->", QStringLiteral("binary frame %1").arg(QString::fromLatin1(bytes.toHex(' '))));
         });
         QObject::connect(&sim, &Sim_server::connection_accepted, [] { trace("++", "connection accepted"); });
-        QObject::connect(&sim, &Sim_server::connection_closed, [] { trace("--", "connection closed"); });
+        QObject::connect(&sim, &Sim_server::connection_closed, [](int code) {
+            trace("--", QStringLiteral("connection closed (%1)").arg(code));
+        });
     }
     QObject::connect(&sim, &Sim_server::bad_command, [](const QString &text, const QString &reason) {
         trace("!!", QStringLiteral("bad command (%1): %2").arg(reason, text));

@@ -202,6 +202,8 @@ void Sim_server::close_connections()
 
 void Sim_server::abort_connections()
 {
+    for (Session &session : sessions)
+        session.aborted = true;
     for (const QPointer<QWebSocket> &socket : open_sockets(false)) {
         if (socket)
             socket->abort();
@@ -255,6 +257,11 @@ int Sim_server::open_connections() const
     return sessions.size();
 }
 
+int Sim_server::last_close_code() const
+{
+    return close_code;
+}
+
 QStringList Sim_server::last_texts() const
 {
     return recent_texts;
@@ -277,6 +284,10 @@ void Sim_server::on_new_connection()
         connect(socket, &QWebSocket::textMessageReceived, this, &Sim_server::on_text_message);
         connect(socket, &QWebSocket::binaryMessageReceived, this, &Sim_server::on_binary_message);
         connect(socket, &QWebSocket::disconnected, this, &Sim_server::on_disconnected);
+        connect(socket, &QWebSocket::aboutToClose, this, [this, socket] {
+            if (Session *session = session_of(socket))
+                session->handshake = true;
+        });
         sessions.append(Session{socket});
         ++accepted;
         emit connection_accepted();
@@ -290,9 +301,11 @@ void Sim_server::on_disconnected()
                                  [socket](const Session &session) { return session.socket == socket; });
     if (it == sessions.end())
         return;
+    close_code = it->handshake && !it->aborted ? int(socket->closeCode())
+                                               : int(QWebSocketProtocol::CloseCodeAbnormalDisconnection);
     sessions.erase(it);
     socket->deleteLater();
-    emit connection_closed();
+    emit connection_closed(close_code);
 }
 
 Sim_server::Session *Sim_server::session_of(QWebSocket *socket)
@@ -339,7 +352,7 @@ void Sim_server::on_text_message(const QString &text)
     else if (!document.isObject())
         report_bad(text, QStringLiteral("not a JSON object"));
     else if (cmd == QLatin1String("auth_req"))
-        handle_auth(*session, command);
+        handle_auth(*session, text, command);
     else if (cmd == QLatin1String("get_device_appdata_req"))
         handle_devlist(*session, text, command);
     else if (cmd == QLatin1String("send_data_req"))
@@ -359,14 +372,13 @@ void Sim_server::report_bad(const QString &text, const QString &reason)
     bad_reports.append({text, reason});
 }
 
-void Sim_server::handle_auth(Session &session, const QJsonObject &command)
+void Sim_server::handle_auth(Session &session, const QString &text, const QJsonObject &command)
 {
     const QJsonValue user = command.value(QLatin1String("login"));
     const QJsonValue secret = command.value(QLatin1String("password"));
     if (!has_exactly(command, {QStringLiteral("cmd"), QStringLiteral("login"), QStringLiteral("password")}) ||
         !user.isString() || !secret.isString()) {
-        report_bad(QString::fromUtf8(QJsonDocument(command).toJson(QJsonDocument::Compact)),
-                   QStringLiteral("auth_req needs exactly the string fields login and password"));
+        report_bad(text, QStringLiteral("auth_req needs exactly the string fields login and password"));
     }
     const bool accepted_login = login.isEmpty() || (user.toString() == login && secret.toString() == password);
     const QString normal =

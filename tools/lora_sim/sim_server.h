@@ -91,6 +91,7 @@ public:
     int max_outstanding_send_data() const;  // the most there ever were at one moment
     int connections_accepted() const;
     int open_connections() const;
+    int last_close_code() const;  // of the last connection that ended; 0 before any did
     QStringList last_texts() const;  // the last 100 received texts, oldest first
     void reset_counters();
 
@@ -100,7 +101,9 @@ signals:
     void binary_sent(const QByteArray &bytes);
     void bad_command(const QString &text, const QString &reason);
     void connection_accepted();
-    void connection_closed();
+    // close_code is the code of the closing handshake (1000 for a normal close, whoever began it),
+    // or 1006 when the connection ended without one.
+    void connection_closed(int close_code);
     // The bytes after 0x04 of a downlink that the server accepted ("append_status" true).
     void downlink(quint64 eui, const QByteArray &payload);
 
@@ -111,6 +114,8 @@ private:
         bool authorised = false;
         int received = 0;
         int outstanding = 0;
+        bool handshake = false;  // a closing handshake has begun, from either side
+        bool aborted = false;    // dropped by abort_connections
     };
     struct Modem_state {
         Sim_modem modem;
@@ -124,7 +129,7 @@ private:
     void on_disconnected();
 
     Session *session_of(QWebSocket *socket);
-    void handle_auth(Session &session, const QJsonObject &command);
+    void handle_auth(Session &session, const QString &text, const QJsonObject &command);
     void handle_devlist(Session &session, const QString &text, const QJsonObject &command);
     void handle_send_data(Session &session, const QString &text, const QJsonObject &command);
     void report_bad(const QString &text, const QString &reason);
@@ -157,5 +162,6 @@ private:
     QVector<std::pair<QString, QString>> bad_reports;  // text and reason, until the message is handled
     int max_outstanding = 0;
     int accepted = 0;
+    int close_code = 0;
     QStringList recent_texts;
 };
