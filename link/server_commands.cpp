@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 
-QString command_name(Command command)
+QString command_name(Command_kind command)
 {
     static const QString names[] = {
         QCoreApplication::translate("proto", "авторизация пользователя"),

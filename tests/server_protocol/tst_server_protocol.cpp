@@ -331,7 +331,7 @@ void Tst_server_protocol::command_texts()
     QCOMPARE(devlist_req_text(), QStringLiteral("{\"cmd\":\"get_device_appdata_req\",\"keyword\":\"no_attributes\"}"));
     QCOMPARE(auth_req_text(QStringLiteral("оператор"), QStringLiteral("p%1\"w\\d\n\x01")),
              QStringLiteral("{\"cmd\":\"auth_req\",\"login\":\"оператор\",\"password\":\"p%1\\\"w\\\\d\\u000a\\u0001\"}"));
-    QCOMPARE(command_name(Command::send_data_req), QStringLiteral("добавить данные в очередь для отправки на устройство"));
+    QCOMPARE(command_name(Command_kind::send_data_req), QStringLiteral("добавить данные в очередь для отправки на устройство"));
 }
 
 QTEST_GUILESS_MAIN(Tst_server_protocol)
