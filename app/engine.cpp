@@ -44,6 +44,7 @@ void Engine::run()
 {
     try {
         Ws_connection link(*this);
+        link.start_connect();
         exec();
     } catch (const The_end &) {
     } catch (const std::exception &e) {

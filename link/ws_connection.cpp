@@ -1,26 +1,143 @@
 #include "link/ws_connection.h"
 
 #include "app/engine.h"
+#include "app/err.h"
+#include "app/error_box.h"
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "link/server_commands.h"
+#include "tcp/tcp_server.h"
+#include "ui/main_window.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
 #include <QMutexLocker>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTimerEvent>
+#include <QUrl>
 
+#include <algorithm>
+#include <exception>
 #include <utility>
+
+namespace {
+
+constexpr unsigned module = 7;
+
+QString tr_log(const char *text)
+{
+    return QCoreApplication::translate("log", text);
+}
+
+QString text_connect_failed()
+{
+    static const QString text = tr_log("Не удалось установить соединение с сервером QUVO-LoRa.");
+    return text;
+}
+
+QString text_connect_error()
+{
+    static const QString text =
+        tr_log("Не удалось установить соединение с сервером QUVO-LoRa. Код ошибки = %1 («%2»).");
+    return text;
+}
+
+QString text_lost_awaiting()
+{
+    static const QString text =
+        tr_log("Соединение с сервером QUVO-LoRa утеряно во время ожидания ответа на команду «%1».");
+    return text;
+}
+
+QString text_lost_awaiting_error()
+{
+    static const QString text = tr_log("Соединение с сервером QUVO-LoRa утеряно во время ожидания ответа "
+                                       "на команду «%1». Код ошибки = %2 («%3»).");
+    return text;
+}
+
+QString text_lost()
+{
+    static const QString text = tr_log("Утеряно соединение с сервером QUVO-LoRa.");
+    return text;
+}
+
+QString text_lost_error()
+{
+    static const QString text = tr_log("Утеряно соединение с сервером QUVO-LoRa. Код ошибки = %1 («%2»).");
+    return text;
+}
+
+QString text_reply_timeout()
+{
+    static const QString text = tr_log("Тайм-аут ожидания ответа на команду \"%1\" (с момента начала передачи "
+                                       "команды прошло более %2 миллисекунд).");
+    return text;
+}
+
+QString text_no_certificate()
+{
+    static const QString text =
+        tr_log("Удалось соединиться с сервером QUVO-LoRa, но не удалось узнать его сертификат (чтобы сравнить "
+               "с тем, который указан в нашем файле конфигурации).");
+    return text;
+}
+
+QString with_error(const QString &text, QAbstractSocket::SocketError error, const QString &error_string)
+{
+    return text.arg(static_cast<int>(error)).arg(error_string);
+}
+
+} // namespace
 
 Ws_connection::Ws_connection(Engine &engine)
     : engine(engine)
 {
+    if (!connect(&socket, &QWebSocket::sslErrors, this, &Ws_connection::on_ssl_error))
+        throw Debug(place_code(module, 40));
+    if (!connect(&socket, &QWebSocket::connected, this, &Ws_connection::on_connected))
+        throw Debug(place_code(module, 41));
+    if (!connect(&socket, &QWebSocket::binaryMessageReceived, this, &Ws_connection::on_binary_message))
+        throw Debug(place_code(module, 42));
+    if (!connect(&socket, &QWebSocket::textMessageReceived, this, &Ws_connection::on_text_message))
+        throw Debug(place_code(module, 43));
+    if (!connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+                 &Ws_connection::on_error))
+        throw Debug(place_code(module, 44));
+    if (!connect(&socket, &QWebSocket::disconnected, this, &Ws_connection::on_disconnected))
+        throw Debug(place_code(module, 45));
     register_ws_connection(this);
 }
 
 Ws_connection::~Ws_connection()
 {
-    release_queue();
+    // The socket outlives this body; nothing it reports may reach a half-destroyed link.
+    socket.disconnect(this);
+    socket.abort();
+    drop_link();
     unregister_ws_connection(this);
 }
+
+void Ws_connection::start_connect()
+{
+    if (!start_response_timer(settings.ws_connect_timeout, 78))
+        return;
+    if (!settings.ws_cert.isNull()) {
+        // With no trusted authority every server certificate raises TLS errors, and
+        // on_ssl_error compares it with the pinned one.
+        QSslConfiguration tls = socket.sslConfiguration();
+        tls.setCaCertificates({});
+        tls.setPeerVerifyDepth(1);
+        socket.setSslConfiguration(tls);
+    }
+    flags |= connecting | expect_disconnected | expect_error;
+    socket.open(QUrl(settings.ws_url));
+}
+
+// ---- Send queue ----
 
 void Ws_connection::enqueue_message(Command *command)
 {
@@ -76,6 +193,7 @@ void Ws_connection::send_next()
     Command *command = queue_head;
     if (!command) {
         in_flight = nullptr;
+        reply_handler = Handler::unsolicited;
         return;
     }
     queue_head = command->next;
@@ -98,13 +216,20 @@ void Ws_connection::release_queue()
         command->release();
 }
 
+void Ws_connection::send_devlist()
+{
+    if (!start_response_timer(settings.ws_devlist_timeout, 141))
+        return;
+    reply_handler = Handler::devlist_resp;
+    send_text(devlist_req_text());
+}
+
 void Ws_connection::send_downlink(quint64 eui, const unsigned char *data, std::size_t size)
 {
-    const QByteArray hex =
-        QByteArray::fromRawData(reinterpret_cast<const char *>(data), static_cast<int>(size)).toHex();
-    send_text(QStringLiteral("{\"cmd\":\"send_data_req\",\"data_list\":[{\"devEui\":\"%1\",\"data\":\"04%2\","
-                             "\"port\":2}]}")
-                  .arg(format_eui(eui), QString::fromLatin1(hex)));
+    if (!start_response_timer(settings.ws_data_timeout, 214))
+        return;
+    reply_handler = Handler::send_data_resp;
+    send_text(send_data_req_text(eui, reinterpret_cast<const char *>(data), size));
 }
 
 void Ws_connection::send_text(const QString &text)
@@ -114,6 +239,8 @@ void Ws_connection::send_text(const QString &text)
         log_utf8("to(QUVO-LoRa): ", utf8.constData(), static_cast<std::size_t>(utf8.size()));
     socket.sendTextMessage(text);
 }
+
+// ---- alive_count ----
 
 void Ws_connection::increment_alive_count()
 {
@@ -133,10 +260,605 @@ void Ws_connection::decrement_alive_count()
         engine.exit(0);
 }
 
+// ---- Replies ----
+
+void Ws_connection::authorised()
+{
+    stop_response_timer();
+    period_timer = startTimer(settings.ws_devlist_period, Qt::CoarseTimer);
+    if (!period_timer) {
+        fatal_stop(unexpected_error_text(place_code(module, 190)));
+        return;
+    }
+    // The first request is in flight like any other, so that a period tick can only queue
+    // the next one behind it.
+    flags |= devlist_queued;
+    in_flight = &devlist_command;
+    devlist_command.send(*this);
+}
+
+void Ws_connection::devices_list_complete()
+{
+    flags &= ~devlist_queued;
+    stop_response_timer();
+    reconcile(true);
+    send_next();
+}
+
+void Ws_connection::command_complete(bool status)
+{
+    stop_response_timer();
+    Command *command = std::exchange(in_flight, nullptr);
+    Tcp_server *owner = nullptr;
+    if (command) {
+        owner = command->owner;
+        command->release();
+    }
+    if (owner && !status)
+        owner->shutdown_client();
+    send_next();
+}
+
+bool Ws_connection::in_flight_owner(quint64 &eui) const
+{
+    if (!in_flight || !in_flight->owner)
+        return false;
+    eui = in_flight->owner->modem_eui();
+    return true;
+}
+
+bool Ws_connection::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
+{
+    // Only this thread changes tcp_servers, so it may read them without the lock.
+    Tcp_server *server = tcp_servers.value(eui, nullptr);
+    if (!server)
+        return false;
+    server->on_modem_data(data, has_fcnt, fcnt);
+    return true;
+}
+
+void Ws_connection::on_period_tick()
+{
+    if (flags & (devlist_queued | shutting_down))
+        return;
+    flags |= devlist_queued;
+    enqueue_message(&devlist_command);
+}
+
+// ---- Reconciliation ----
+
+void Ws_connection::update_servers()
+{
+    try {
+        reconcile(false);
+    } catch (const std::exception &e) {
+        log_exception(e, tr_log("Не удалось обновить список блоков управления устройствами."));
+    } catch (...) {
+        log_unexpected(place_code(module, 7));
+    }
+}
+
+void Ws_connection::reconcile(bool after_list)
+{
+    bool changed = false;
+    bool notify = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        auto is_reachable = [](quint64 eui) {
+            const auto found = std::lower_bound(reachable_modems.cbegin(), reachable_modems.cend(), eui,
+                                                [](const Server_device &d, quint64 e) { return d.eui < e; });
+            return found != reachable_modems.cend() && found->eui == eui;
+        };
+        // While servers exist the link holds its own share of alive_count, so none of
+        // these shutdowns can end the thread (which would read the shared state again).
+        for (auto it = tcp_servers.begin(); it != tcp_servers.end();) {
+            if (served_devices.count(it.key()) && is_reachable(it.key())) {
+                ++it;
+                continue;
+            }
+            it.value()->shutdown_server();
+            it = tcp_servers.erase(it);
+            changed = true;
+        }
+        for (const auto &[eui, params] : served_devices) {
+            if (!is_reachable(eui))
+                continue;
+            const auto running = tcp_servers.find(eui);
+            if (running != tcp_servers.end()) {
+                Tcp_server *server = running.value();
+                if (server->port() == params.tcp_port && server->frame_limit() == params.max_frame)
+                    continue;
+                // The old server gives up its port before the new one listens on it.
+                server->shutdown_server();
+                tcp_servers.erase(running);
+                changed = true;
+                try {
+                    tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
+                } catch (const std::exception &e) {
+                    log_exception(e, tr_log("Не удалось создать отредактированный блок управления устройством."));
+                } catch (...) {
+                    log_unexpected(place_code(module, 4));
+                }
+                continue;
+            }
+            try {
+                tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
+                changed = true;
+            } catch (const std::exception &e) {
+                log_exception(e, tr_log("Не удалось создать блок управления устройством."));
+            } catch (...) {
+                const bool after_last = tcp_servers.upperBound(eui) == tcp_servers.end();
+                log_unexpected(place_code(module, after_last ? 6 : 5));
+            }
+        }
+        if (after_list && !(state_flags & link_ready)) {
+            state_flags |= link_started | link_ready;
+            notify = note_servers_changed();
+            note_clients_changed();
+        } else if (changed) {
+            notify = note_servers_changed();
+            note_clients_changed();
+        }
+    }
+    if (notify)
+        emit servers_changed();
+}
+
+// ---- Connection lifecycle ----
+
+void Ws_connection::on_ssl_error(const QList<QSslError> &errors)
+{
+    try {
+        const QSslCertificate &pinned = settings.ws_cert;
+        if (pinned.isNull())
+            return;
+        if (errors.isEmpty()) {
+            log_line(text_no_certificate());
+            return;
+        }
+        bool matched = false;
+        QSslCertificate mismatching;
+        for (const QSslError &error : errors) {
+            const QSslCertificate certificate = error.certificate();
+            if (error.error() == QSslError::SelfSignedCertificate) {
+                if (certificate.isNull()) {
+                    log_unexpected(place_code(module, 101));
+                } else if (certificate == pinned) {
+                    flags |= cert_accepted;
+                    socket.ignoreSslErrors(errors);
+                } else {
+                    report_cert_mismatch(certificate);
+                }
+                return;
+            }
+            if (certificate.isNull())
+                continue;
+            if (certificate == pinned)
+                matched = true;
+            else
+                mismatching = certificate;
+        }
+        if (!mismatching.isNull()) {
+            report_cert_mismatch(mismatching);
+        } else if (matched) {
+            flags |= cert_accepted;
+            socket.ignoreSslErrors(errors);
+        } else {
+            log_line(text_no_certificate());
+        }
+    } catch (const std::exception &e) {
+        log_exception(e, text_no_certificate());
+    } catch (...) {
+        log_unexpected(place_code(module, 46));
+    }
+}
+
+void Ws_connection::report_cert_mismatch(const QSslCertificate &certificate)
+{
+    static const QString text =
+        tr_log("Удалось соединиться с сервером QUVO-LoRa, но его сертификат не совпадает с тем, который указан "
+               "в нашем файле конфигурации. Текст сертификата (в формате %1): «\n%2\n».");
+    if (settings.ws_cert_format == QSsl::Der) {
+        const QByteArray der = certificate.toDer();
+        const int end = der.indexOf('\0');
+        log_line(text.arg(QStringLiteral("DER"), QString::fromLatin1(end < 0 ? der : der.left(end))));
+    } else {
+        log_line(text.arg(QStringLiteral("PEM"), QString::fromLatin1(certificate.toPem())));
+    }
+}
+
+void Ws_connection::on_connected()
+{
+    try {
+        if (!(flags & connecting)) {
+            fatal_stop(unexpected_error_text(place_code(module, 79)));
+            return;
+        }
+        const bool accepted = flags & cert_accepted;
+        flags &= ~(connecting | cert_accepted);
+        flags |= connected;
+        if (!settings.ws_cert.isNull() && !accepted) {
+            const QSslConfiguration tls = socket.sslConfiguration();
+            if (tls.isNull() || tls.peerCertificate().isNull()) {
+                log_line(tr_log("Удалось подключиться к серверу QUVO-LoRa, но соединение не является безопасным "
+                                "(«wss:\\»). Поскольку у нас в конфигурации указан требуемый сертификат сервера, "
+                                "не разрешаем такое соединение."));
+                close_socket();
+                return;
+            }
+            if (tls.peerCertificate() != settings.ws_cert) {
+                report_cert_mismatch(tls.peerCertificate());
+                close_socket();
+                return;
+            }
+        }
+        log_line(tr_log("Установлено соединение с сервером QUVO-LoRa."));
+        if (flags & shutting_down) {
+            close_socket();
+            return;
+        }
+        if (!start_response_timer(settings.ws_auth_timeout, 93))
+            return;
+        bool notify = false;
+        {
+            QMutexLocker lock(&state_mutex);
+            state_flags |= link_started;
+            notify = note_servers_changed();
+            note_clients_changed();
+        }
+        if (notify)
+            emit servers_changed();
+        reply_handler = Handler::auth_resp;
+        send_text(auth_req_text(settings.ws_login, settings.ws_password));
+    } catch (const std::exception &e) {
+        log_exception(e, text_connect_failed());
+        socket.abort();
+    } catch (...) {
+        log_unexpected(place_code(module, 47));
+        socket.abort();
+    }
+}
+
+void Ws_connection::on_text_message(const QString &message)
+{
+    if (settings.trace_ws == Trace_level::all) {
+        const QByteArray utf8 = message.toUtf8();
+        log_utf8("from(QUVO-LoRa): ", utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    }
+    try {
+        read_reply(message);
+        return;
+    } catch (const std::exception &e) {
+        log_exception(e, tr_log("Не удалось обработать сообщение от сервера QUVO-LoRa."));
+    } catch (...) {
+        log_unexpected(place_code(module, 17));
+    }
+    if (settings.trace_ws == Trace_level::bad_frames) {
+        const QByteArray utf8 = message.toUtf8();
+        log_utf8("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку: ", utf8.constData(),
+                 static_cast<std::size_t>(utf8.size()));
+    }
+    bad_message();
+}
+
+void Ws_connection::on_binary_message(const QByteArray &message)
+{
+    const auto size = static_cast<std::size_t>(message.size());
+    if (settings.trace_ws == Trace_level::all)
+        log_data("from(QUVO-LoRa), binary frame: ", message.constData(), size);
+    log_line(tr_log("Ошибка: от сервера QUVO-LoRa пришло сообщение в двоичном формате (в протоколе есть "
+                    "только текстовые сообщения)."));
+    if (settings.trace_ws == Trace_level::bad_frames)
+        log_data("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку (binary frame): ", message.constData(),
+                 size);
+    bad_message();
+}
+
+void Ws_connection::bad_message()
+{
+    flags &= ~(connecting | connected | devlist_queued | cert_accepted);
+    socket.abort();
+    link_lost();
+}
+
+void Ws_connection::on_error(QAbstractSocket::SocketError error)
+{
+    const quint8 was = flags;
+    flags &= ~(connecting | connected | devlist_queued | expect_error | cert_accepted);
+    const QString error_string = socket.errorString();
+    if (was & connecting) {
+        log_line(with_error(text_connect_error(), error, error_string));
+        socket.abort();
+        fail_before_ready();
+    } else if (was & connected) {
+        switch (reply_handler) {
+        case Handler::auth_resp:
+            log_line(text_lost_awaiting_error().arg(command_name()).arg(static_cast<int>(error)).arg(error_string));
+            socket.abort();
+            fail_before_ready();
+            break;
+        case Handler::unexpected:
+            log_line(text_connect_failed());
+            socket.abort();
+            fail_before_ready();
+            break;
+        case Handler::devlist_resp:
+        case Handler::send_data_resp:
+            log_line(text_lost_awaiting_error().arg(command_name()).arg(static_cast<int>(error)).arg(error_string));
+            socket.abort();
+            link_lost();
+            break;
+        case Handler::unsolicited:
+            log_line(with_error(text_lost_error(), error, error_string));
+            socket.abort();
+            link_lost();
+            break;
+        }
+    } else if (!(was & expect_error)) {
+        fatal_stop(unexpected_error_text(place_code(module, 126)));
+    }
+}
+
+void Ws_connection::on_disconnected()
+{
+    const quint8 was = flags;
+    flags &= ~(connecting | connected | devlist_queued | expect_disconnected | cert_accepted);
+    if (was & connecting) {
+        log_line(text_connect_failed());
+        fail_before_ready();
+    } else if (was & connected) {
+        switch (reply_handler) {
+        case Handler::auth_resp:
+            if (!(was & shutting_down))
+                log_line(text_lost_awaiting().arg(command_name()));
+            fail_before_ready();
+            break;
+        case Handler::unexpected:
+            log_line(text_connect_failed());
+            fail_before_ready();
+            break;
+        case Handler::devlist_resp:
+        case Handler::send_data_resp:
+            if (!(was & shutting_down))
+                log_line(text_lost_awaiting().arg(command_name()));
+            link_lost();
+            break;
+        case Handler::unsolicited:
+            if (!(was & shutting_down))
+                log_line(text_lost());
+            link_lost();
+            break;
+        }
+    } else if (!(was & expect_disconnected)) {
+        fatal_stop(unexpected_error_text(place_code(module, 26)));
+    }
+}
+
+void Ws_connection::timerEvent(QTimerEvent *event)
+{
+    const int id = event->timerId();
+    if (id == 0) {
+        log_unexpected(place_code(module, 32));
+    } else if (id == period_timer) {
+        on_period_tick();
+    } else if (id == response_timer) {
+        on_response_timeout();
+    } else {
+        log_unexpected(place_code(module, 33));
+        killTimer(id);
+    }
+}
+
+void Ws_connection::on_response_timeout()
+{
+    const quint8 was = flags;
+    flags &= ~(connecting | connected | devlist_queued | reconnect_wait | cert_accepted);
+    if (was & connecting) {
+        log_line(tr_log("Тайм-аут установления соединения WebSocket с сервером QUVO-LoRa (ждали более %1 "
+                        "миллисекунд).")
+                     .arg(settings.ws_connect_timeout));
+        socket.abort();
+        fail_before_ready();
+    } else if (was & connected) {
+        switch (reply_handler) {
+        case Handler::auth_resp:
+            log_line(text_reply_timeout().arg(command_name()).arg(settings.ws_auth_timeout));
+            socket.abort();
+            fail_before_ready();
+            break;
+        case Handler::unexpected:
+            log_line(text_connect_failed());
+            socket.abort();
+            fail_before_ready();
+            break;
+        case Handler::devlist_resp:
+            log_line(text_reply_timeout().arg(command_name()).arg(settings.ws_devlist_timeout));
+            socket.abort();
+            link_lost();
+            break;
+        case Handler::send_data_resp:
+            log_line(text_reply_timeout().arg(command_name()).arg(settings.ws_data_timeout));
+            socket.abort();
+            link_lost();
+            break;
+        case Handler::unsolicited:
+            log_unexpected(place_code(module, 61));
+            socket.abort();
+            link_lost();
+            break;
+        }
+    } else if (was & reconnect_wait) {
+        stop_response_timer();
+        start_connect();
+    } else {
+        fatal_stop(unexpected_error_text(place_code(module, 26)));
+    }
+}
+
+void Ws_connection::fail_before_ready()
+{
+    stop_response_timer();
+    bool notify = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        state_flags &= ~(link_started | link_ready);
+        notify = note_servers_changed();
+        note_clients_changed();
+    }
+    if (notify)
+        emit servers_changed();
+    after_failure();
+}
+
+void Ws_connection::link_lost()
+{
+    stop_period_timer();
+    stop_response_timer();
+    drop_link();
+    after_failure();
+}
+
+void Ws_connection::drop_link()
+{
+    release_queue();
+    QVector<Server_device> old_modems;
+    QMap<quint64, Tcp_server *> old_servers;
+    bool notify = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        state_flags &= ~(link_started | link_ready);
+        notify = note_servers_changed();
+        note_clients_changed();
+        old_modems.swap(reachable_modems);
+        old_servers.swap(tcp_servers);
+    }
+    for (Tcp_server *server : qAsConst(old_servers))
+        server->shutdown_server();
+    if (notify)
+        emit servers_changed();
+}
+
+void Ws_connection::after_failure()
+{
+    reply_handler = Handler::unexpected;
+    if (flags & shutting_down) {
+        decrement_alive_count();
+        return;
+    }
+    if (start_response_timer(settings.ws_reconnect_delay, 91))
+        flags |= reconnect_wait;
+}
+
 void Ws_connection::on_shutdown()
 {
     if (flags & shutting_down)
         return;
     flags |= shutting_down;
+    if (flags & connected) {
+        close_socket();
+        return;
+    }
+    if (flags & connecting)
+        return;
+    // A reconnect delay must not start a new attempt, nor give the share back a second time.
+    if (flags & reconnect_wait) {
+        flags &= ~reconnect_wait;
+        stop_response_timer();
+    }
     decrement_alive_count();
+}
+
+void Ws_connection::close_socket()
+{
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+}
+
+void Ws_connection::fatal_stop(const QString &text)
+{
+    log_line(text);
+    const quint8 was = flags;
+    flags &= expect_disconnected | expect_error | shutting_down;
+    if (was & (connecting | connected))
+        socket.abort();
+    stop_response_timer();
+    stop_period_timer();
+    drop_link();
+    reply_handler = Handler::unexpected;
+    // The error box is a widget of the main thread, and it must not be open while this
+    // thread holds state_mutex: it is shown from there, through a queued call.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            QWidget *parent = nullptr;
+            {
+                QMutexLocker lock(&state_mutex);
+                parent = registered_main_window;
+            }
+            show_error(QCoreApplication::translate("err", "Обнаружена ошибка в программе. Работа программы завершена."),
+                       parent);
+            QCoreApplication::exit(1);
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- Timers and names ----
+
+bool Ws_connection::start_response_timer(int milliseconds, unsigned place)
+{
+    stop_response_timer();
+    response_timer = startTimer(milliseconds, Qt::CoarseTimer);
+    if (response_timer)
+        return true;
+    fatal_stop(unexpected_error_text(place_code(module, place)));
+    return false;
+}
+
+void Ws_connection::stop_response_timer()
+{
+    if (response_timer)
+        killTimer(std::exchange(response_timer, 0));
+}
+
+void Ws_connection::stop_period_timer()
+{
+    if (period_timer)
+        killTimer(std::exchange(period_timer, 0));
+}
+
+QString Ws_connection::command_name() const
+{
+    switch (reply_handler) {
+    case Handler::auth_resp:
+        return ::command_name(Command_kind::auth_req);
+    case Handler::devlist_resp:
+        return ::command_name(Command_kind::get_device_appdata_req);
+    case Handler::send_data_resp:
+        return ::command_name(Command_kind::send_data_req);
+    case Handler::unexpected:
+    case Handler::unsolicited:
+        break;
+    }
+    return QString();
+}
+
+void Ws_connection::read_reply(const QString &message)
+{
+    Server_protocol::Handler handler = &Server_protocol::handle_unexpected;
+    switch (reply_handler) {
+    case Handler::auth_resp:
+        handler = &Server_protocol::handle_auth_resp;
+        break;
+    case Handler::devlist_resp:
+        handler = &Server_protocol::handle_devlist_resp;
+        break;
+    case Handler::send_data_resp:
+        handler = &Server_protocol::handle_send_data_resp;
+        break;
+    case Handler::unsolicited:
+        handler = &Server_protocol::handle_unsolicited;
+        break;
+    case Handler::unexpected:
+        break;
+    }
+    protocol.read(message, handler);
 }

@@ -1,18 +1,26 @@
 #pragma once
 
 #include "link/command.h"
+#include "link/link_events.h"
+#include "link/server_protocol.h"
 
+#include <QAbstractSocket>
+#include <QList>
 #include <QObject>
+#include <QSslError>
 #include <QWebSocket>
 
 #include <cstddef>
 
 class Engine;
+class QSslCertificate;
 class Tcp_server;
 
-// The program's one link to the network server. It lives in the exchange thread and
-// carries the downlink data of the TCP servers, one command at a time.
-class Ws_connection : public QObject {
+// The program's one link to the network server. It lives in the exchange thread: it
+// connects, checks the pinned certificate, authorises, polls the device list, keeps one
+// Tcp_server per served and reachable modem, carries their downlink data one command at a
+// time, and after any failure drops everything that depends on the link and reconnects.
+class Ws_connection : public QObject, public Link_events {
     Q_OBJECT
     Q_DISABLE_COPY(Ws_connection)
 
@@ -21,6 +29,9 @@ public:
     // The_end when shutdown was requested.
     explicit Ws_connection(Engine &engine);
     ~Ws_connection() override;
+
+    // The first attempt, and every attempt after a reconnect delay.
+    void start_connect();
 
     // Send queue. The queue owns a command from enqueue_message until it is released.
     void enqueue_message(Command *command);
@@ -40,21 +51,76 @@ public:
     // Send action of a client message: one send_data_req with 0x04 and the bytes on port 2.
     void send_downlink(quint64 eui, const unsigned char *data, std::size_t size);
 
+    // Link_events: what the reply handlers report.
+    void authorised() override;
+    void devices_list_complete() override;
+    void command_complete(bool status) override;
+    bool in_flight_owner(quint64 &eui) const override;
+    bool deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt) override;
+
 signals:
     void servers_changed();
     void clients_changed();
 
 public slots:
+    // Brings the TCP servers in line with the served devices and the reachable modems.
+    void update_servers();
     void on_shutdown();
 
+private slots:
+    void on_connected();
+    void on_disconnected();
+    void on_binary_message(const QByteArray &message);
+    void on_text_message(const QString &message);
+    void on_error(QAbstractSocket::SocketError error);
+    void on_ssl_error(const QList<QSslError> &errors);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
 private:
+    // The device-list request; one per link, reused for every period.
+    class Devlist_command : public Command {
+    public:
+        void send(Ws_connection &link) override { link.send_devlist(); }
+        void release() override {}
+    };
+
+    // Which reply the next text message is read as.
+    enum class Handler { unexpected, auth_resp, devlist_resp, send_data_resp, unsolicited };
+
     static constexpr quint8 connecting = 0x01;
     static constexpr quint8 connected = 0x02;
+    static constexpr quint8 devlist_queued = 0x04;
+    static constexpr quint8 expect_disconnected = 0x08;
+    static constexpr quint8 expect_error = 0x10;
+    static constexpr quint8 reconnect_wait = 0x20;
     static constexpr quint8 shutting_down = 0x40;
+    static constexpr quint8 cert_accepted = 0x80;
 
     void send_text(const QString &text);
+    void send_devlist();
     void send_next();
+    void on_period_tick();
+    void on_response_timeout();
+    void read_reply(const QString &message);
+    void bad_message();
+
+    void reconcile(bool after_list);
+    void report_cert_mismatch(const QSslCertificate &certificate);
+    void close_socket();
+    void fail_before_ready();
+    void link_lost();
+    void drop_link();
+    void after_failure();
+    void fatal_stop(const QString &text);
     void release_queue();
+
+    // False (after fatal_stop with the place code) when the timer cannot be started.
+    bool start_response_timer(int milliseconds, unsigned place);
+    void stop_response_timer();
+    void stop_period_timer();
+    QString command_name() const;
 
     Engine &engine;
     int alive_count = 1;
@@ -62,5 +128,10 @@ private:
     Command *queue_head = nullptr;
     Command *queue_tail = nullptr;
     Command *in_flight = nullptr;
+    Devlist_command devlist_command;
+    Server_protocol protocol{*this};
+    Handler reply_handler = Handler::unexpected;
+    int period_timer = 0;
+    int response_timer = 0;
     quint8 flags = 0;
 };

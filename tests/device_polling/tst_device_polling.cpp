@@ -1,0 +1,331 @@
+#include "app/engine.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "config/settings.h"
+#include "link/ws_connection.h"
+#include "lora_sim/sim_server.h"
+#include "tcp/tcp_server.h"
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr quint64 eui_a = 0x0011223344556677u;
+constexpr quint64 eui_b = 0x00112233445566AAu;
+constexpr quint64 eui_c = 0x00112233445566BBu;
+constexpr quint64 eui_d = 0x00112233445566CCu;
+
+QList<quint64> running_servers()
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.keys();
+}
+
+Tcp_server *server_of(quint64 eui)
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.value(eui, nullptr);
+}
+
+quint8 link_state()
+{
+    QMutexLocker lock(&state_mutex);
+    return state_flags & (link_started | link_ready);
+}
+
+int clients()
+{
+    QMutexLocker lock(&state_mutex);
+    return clients_count;
+}
+
+// A port on loopback that nobody listens on at the moment.
+quint16 free_port()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+void serve(quint64 eui, quint16 port, int max_frame = 100)
+{
+    QMutexLocker lock(&state_mutex);
+    served_devices[eui] = Device_params{max_frame, port};
+}
+
+Sim_modem modem(quint64 eui)
+{
+    Sim_modem m;
+    m.eui = eui;
+    m.name = QStringLiteral("modem");
+    return m;
+}
+
+std::unique_ptr<QTcpSocket> connect_client(quint16 port)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    return socket;
+}
+
+} // namespace
+
+class Tst_device_polling : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void servers_follow_device_lists();
+    void no_served_devices_still_ready();
+    void edit_replaces_only_changed_server();
+    void refused_downlink_closes_only_its_client();
+    void downlinks_one_at_a_time();
+
+    void lost_link_stops_servers();
+    void shutdown_with_clients();
+
+private:
+    void start_ready();
+    Ws_connection *link() const;
+    QString log_contents() const;
+
+    QTemporaryDir dir;
+    std::unique_ptr<Engine> engine;
+    std::unique_ptr<Sim_server> sim;
+};
+
+void Tst_device_polling::initTestCase()
+{
+    QVERIFY(dir.isValid());
+}
+
+void Tst_device_polling::init()
+{
+    set_log_file_name(QFile::encodeName(dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + ".log")));
+    reset_settings();
+    reset_shared_state();
+    reset_devices();
+    settings.ws_connect_timeout = 2000;
+    settings.ws_auth_timeout = 2000;
+    settings.ws_reconnect_delay = 300;
+    settings.ws_devlist_period = 150;
+    settings.ws_devlist_timeout = 2000;
+    settings.ws_data_timeout = 2000;
+    settings.interframe_delay = 20;
+    settings.trace_tcp = Trace_level::all;
+    sim = std::make_unique<Sim_server>();
+    QVERIFY(sim->listen());
+    settings.ws_url = sim->url().toString();
+    engine = std::make_unique<Engine>();
+}
+
+void Tst_device_polling::cleanup()
+{
+    if (engine->isRunning())
+        QVERIFY(engine->stop(5000));
+    engine.reset();
+    sim.reset();
+}
+
+void Tst_device_polling::start_ready()
+{
+    engine->start();
+    QTRY_COMPARE_WITH_TIMEOUT(link_state(), quint8(link_started | link_ready), 5000);
+}
+
+Ws_connection *Tst_device_polling::link() const
+{
+    QMutexLocker lock(&state_mutex);
+    return registered_ws_connection;
+}
+
+QString Tst_device_polling::log_contents() const
+{
+    QFile file(QFile::decodeName(log_file_name()));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+// Served and reachable modems get a server each; the next lists take one away and add one.
+void Tst_device_polling::servers_follow_device_lists()
+{
+    const quint16 port_b = free_port();
+    serve(eui_a, free_port());
+    serve(eui_b, port_b);
+    serve(eui_c, free_port());
+    sim->add_modem(modem(eui_a));
+    sim->add_modem(modem(eui_b));
+    sim->add_modem(modem(eui_d));
+    start_ready();
+    QCOMPARE(running_servers(), (QList<quint64>{eui_a, eui_b}));
+
+    sim->remove_modem(eui_b);
+    sim->add_modem(modem(eui_c));
+    QTRY_COMPARE_WITH_TIMEOUT(running_servers(), (QList<quint64>{eui_a, eui_c}), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("] tcp%1.shutdown_server_ok\n").arg(port_b)),
+                             5000);
+    QCOMPARE(link_state(), quint8(link_started | link_ready));
+}
+
+void Tst_device_polling::no_served_devices_still_ready()
+{
+    sim->add_modem(modem(eui_a));
+    start_ready();
+    QVERIFY(running_servers().isEmpty());
+}
+
+// A changed port or frame limit replaces the server and its client; no change keeps both.
+void Tst_device_polling::edit_replaces_only_changed_server()
+{
+    const quint16 port_a = free_port();
+    const quint16 port_b = free_port();
+    serve(eui_a, port_a);
+    serve(eui_b, port_b);
+    sim->add_modem(modem(eui_a));
+    sim->add_modem(modem(eui_b));
+    start_ready();
+    auto client_a = connect_client(port_a);
+    auto client_b = connect_client(port_b);
+    QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+    Tcp_server *const old_a = server_of(eui_a);
+    Tcp_server *const old_b = server_of(eui_b);
+
+    serve(eui_a, port_a, 60);
+    QSignalSpy a_closed(client_a.get(), &QTcpSocket::disconnected);
+    QMetaObject::invokeMethod(link(), "update_servers", Qt::QueuedConnection);
+    QVERIFY(a_closed.wait(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(server_of(eui_a) && server_of(eui_a) != old_a, 5000);
+    QCOMPARE(server_of(eui_b), old_b);
+    QCOMPARE(client_b->state(), QAbstractSocket::ConnectedState);
+
+    // The new server listens on the same port.
+    auto again = connect_client(port_a);
+    QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+}
+
+// "append_status" false for one modem costs that modem's client only.
+void Tst_device_polling::refused_downlink_closes_only_its_client()
+{
+    const quint16 port_a = free_port();
+    const quint16 port_b = free_port();
+    serve(eui_a, port_a);
+    serve(eui_b, port_b);
+    sim->add_modem(modem(eui_a));
+    sim->add_modem(modem(eui_b));
+    sim->faults().append_false.insert(eui_a);
+    start_ready();
+    auto client_a = connect_client(port_a);
+    auto client_b = connect_client(port_b);
+    QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+
+    QSignalSpy a_closed(client_a.get(), &QTcpSocket::disconnected);
+    client_a->write("refused");
+    QVERIFY(a_closed.wait(5000));
+
+    client_b->write("echoed");
+    QTRY_COMPARE_WITH_TIMEOUT(client_b->bytesAvailable(), qint64(6), 5000);
+    QCOMPARE(client_b->readAll(), QByteArray("echoed"));
+    QCOMPARE(sim->connections_accepted(), 1);
+    QCOMPARE(server_of(eui_a) != nullptr, true);
+}
+
+// Late replies: the downlinks of two clients and the device-list requests take turns.
+void Tst_device_polling::downlinks_one_at_a_time()
+{
+    const quint16 port_a = free_port();
+    const quint16 port_b = free_port();
+    serve(eui_a, port_a);
+    serve(eui_b, port_b);
+    Sim_modem silent_a = modem(eui_a);
+    silent_a.behaviour = Modem_behaviour::silent;
+    Sim_modem silent_b = modem(eui_b);
+    silent_b.behaviour = Modem_behaviour::silent;
+    sim->add_modem(silent_a);
+    sim->add_modem(silent_b);
+    sim->faults().send_data.delay_ms = 40;
+    sim->faults().devlist.delay_ms = 40;
+    start_ready();
+    auto client_a = connect_client(port_a);
+    auto client_b = connect_client(port_b);
+    QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+
+    for (int i = 0; i < 4; ++i) {
+        client_a->write("a");
+        client_b->write("b");
+        QTest::qWait(30);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 8, 10000);
+    QCOMPARE(sim->max_outstanding_send_data(), 1);
+    QCOMPARE(sim->bad_commands(), 0);
+    QCOMPARE(sim->connections_accepted(), 1);
+}
+
+void Tst_device_polling::lost_link_stops_servers()
+{
+    const quint16 port_a = free_port();
+    serve(eui_a, port_a);
+    sim->add_modem(modem(eui_a));
+    start_ready();
+    auto client = connect_client(port_a);
+    QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
+    QSignalSpy closed(client.get(), &QTcpSocket::disconnected);
+    settings.ws_reconnect_delay = 60000;
+    sim->close_connections();
+    QVERIFY(closed.wait(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(running_servers().isEmpty(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(clients(), 0, 5000);
+    QCOMPARE(link_state(), quint8(0));
+    QMutexLocker lock(&state_mutex);
+    QVERIFY(reachable_modems.isEmpty());
+}
+
+// The thread ends only after every server and its client are gone.
+void Tst_device_polling::shutdown_with_clients()
+{
+    const quint16 port_a = free_port();
+    const quint16 port_b = free_port();
+    serve(eui_a, port_a);
+    serve(eui_b, port_b);
+    sim->add_modem(modem(eui_a));
+    sim->add_modem(modem(eui_b));
+    start_ready();
+    auto client_a = connect_client(port_a);
+    auto client_b = connect_client(port_b);
+    QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+    QSignalSpy a_closed(client_a.get(), &QTcpSocket::disconnected);
+    QSignalSpy b_closed(client_b.get(), &QTcpSocket::disconnected);
+    QSignalSpy finished(engine.get(), &QThread::finished);
+    {
+        QMutexLocker lock(&state_mutex);
+        state_flags |= shutdown_requested;
+    }
+    QMetaObject::invokeMethod(link(), "on_shutdown", Qt::QueuedConnection);
+    QTRY_COMPARE_WITH_TIMEOUT(a_closed.count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b_closed.count(), 1, 5000);
+    // The clients close their side; the servers go and the thread ends.
+    client_a->close();
+    client_b->close();
+    QVERIFY(engine->wait(5000));
+    QVERIFY(running_servers().isEmpty());
+    QCOMPARE(clients(), 0);
+    const QString log = log_contents();
+    QVERIFY(log.contains(QStringLiteral("] tcp%1.shutdown_server_ok\n").arg(port_a)));
+    QVERIFY(log.contains(QStringLiteral("] tcp%1.shutdown_server_ok\n").arg(port_b)));
+    QVERIFY(!log.contains(QStringLiteral("Неожиданная")));
+}
+
+QTEST_MAIN(Tst_device_polling)
+#include "tst_device_polling.moc"
