@@ -99,6 +99,7 @@ private slots:
     void server_closes_while_idle();
     void server_closes_while_reply_awaited();
     void binary_frame();
+    void malformed_message_data();
     void malformed_message();
     void error_and_disconnection_log_once();
     void plain_link_with_pinned_certificate();
@@ -374,18 +375,37 @@ void Tst_ws_connection::binary_frame()
     QTRY_COMPARE_WITH_TIMEOUT(server.connections, 2, 5000);
 }
 
+void Tst_ws_connection::malformed_message_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::newRow("err") << int(Trace_level::err);
+    QTest::newRow("bad_frames") << int(Trace_level::bad_frames);
+    QTest::newRow("all") << int(Trace_level::all);
+}
+
+// The reader's positioned error, the link's own message, then the offending text as far
+// as the trace level asks, and never twice.
 void Tst_ws_connection::malformed_message()
 {
+    QFETCH(int, level);
+    settings.trace_ws = Trace_level(level);
     Script_server server;
     start_ready(server);
-    server.send_text(QStringLiteral("{\"cmd\" 1}"));
+    const QString bad = QStringLiteral("{\"cmd\" 1}");
+    server.send_text(bad);
     QTRY_VERIFY_WITH_TIMEOUT(count(bad_message_text) == 1, 5000);
     const QStringList entries = log_entries();
     const int at = entries.indexOf(bad_message_text);
     QCOMPARE(entries.value(at - 1), QStringLiteral("Ошибка в 8-м символе 1-й строки текстового сообщения, пришедшего "
                                                    "через соединение WebSocket: ожидается символ «:»."));
-    QCOMPARE(entries.value(at + 1),
-             QStringLiteral("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку: «{\"cmd\" 1}»"));
+    const QString offending = QStringLiteral("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку: «%1»").arg(bad);
+    QCOMPARE(entries.contains(offending), level == int(Trace_level::bad_frames));
+    const QString received = QStringLiteral("from(QUVO-LoRa): «%1»").arg(bad);
+    const QString sent = QStringLiteral("to(QUVO-LoRa): «{\"cmd\":\"auth_req\",\"login\":\"user\",\"password\":\"secret\"}»");
+    QCOMPARE(entries.contains(received), level == int(Trace_level::all));
+    QCOMPARE(entries.contains(sent), level == int(Trace_level::all));
+    if (level == int(Trace_level::all))
+        QCOMPARE(entries.value(at - 2), received);
     QTRY_COMPARE_WITH_TIMEOUT(server.connections, 2, 5000);
 }
 
