@@ -38,7 +38,7 @@ void read_certificate(Utf8_file_parser &p)
         } else if (starts_with(p.cur, "der") || starts_with(p.cur, "DER") || starts_with(p.cur, "Der")) {
             settings.ws_cert_format = QSsl::Der;
         } else {
-            p.fail(tr_parser("указан незнакомый формат сертификата. Знаю только «pem» и «der»."));
+            p.fail(QCoreApplication::translate("file", "указан незнакомый формат сертификата. Знаю только «pem» и «der»."));
         }
         p.cur += 3;
         p.skip_spaces();
