@@ -133,6 +133,7 @@ private slots:
     void echo_variations_data();
     void echo_variations();
     void echo_delay_holds_back_the_uplink();
+    void early_echo_comes_before_the_reply();
     void silent_modem_never_answers();
     void injected_messages_reach_authorised_connections();
     void device_list_changes_at_run_time();
@@ -350,6 +351,25 @@ void Tst_simulator::echo_delay_holds_back_the_uplink()
     QCOMPARE(join_groups(client.with_cmd("rx")), QList<QByteArray>{"abc"});
 }
 
+void Tst_simulator::early_echo_comes_before_the_reply()
+{
+    Sim_server sim;
+    Sim_modem m = modem(echo_eui, QStringLiteral("echo"));
+    m.echo.early = true;
+    m.echo.packet_size = 2;
+    sim.add_modem(m);
+    sim.faults().send_data.delay_ms = 200;
+    QVERIFY(sim.listen());
+    QSignalSpy downlinks(&sim, &Sim_server::downlink);
+    Ws_test_client client(sim.url());
+    log_in(sim, client);
+    client.send(send_data_req(echo_eui, "abc"));
+    QTRY_COMPARE(client.texts.size(), 1 + 2 + 1);
+    QCOMPARE(join_groups({client.json(1), client.json(2)}), QList<QByteArray>{"abc"});
+    QCOMPARE(client.json(3).value("cmd").toString(), QStringLiteral("send_data_resp"));
+    QCOMPARE(downlinks.size(), 1);
+}
+
 void Tst_simulator::silent_modem_never_answers()
 {
     Sim_server sim;
@@ -506,8 +526,8 @@ void Tst_simulator::modem_texts_data()
     QTest::newRow("plain echo") << "0011223344556677:Meter 1:echo" << true << "Meter 1" << "echo 40 3 ---- 0 2 1";
     QTest::newRow("colons in the name") << "0011223344556677:a:b:silent" << true << "a:b" << "silent 40 3 ---- 0 2 1";
     QTest::newRow("no name") << "00112233445566aa::echo" << true << QString() << "echo 40 3 ---- 0 2 1";
-    QTest::newRow("all options") << "0011223344556677:m:echo,size=7,type=13,shuffle,dup,repeat,delay=50,port=5,fcnt=9"
-                                 << true << "m" << "echo 7 19 sdr- 50 5 9";
+    QTest::newRow("all options") << "0011223344556677:m:echo,size=7,type=13,shuffle,dup,repeat,early,delay=50,port=5,fcnt=9"
+                                 << true << "m" << "echo 7 19 sdre 50 5 9";
     QTest::newRow("short EUI") << "11223344556677:m:echo" << false << QString() << QString();
     QTest::newRow("bad digit") << "001122334455667g:m:echo" << false << QString() << QString();
     QTest::newRow("no behaviour") << "0011223344556677:m" << false << QString() << QString();
@@ -534,7 +554,8 @@ void Tst_simulator::modem_texts()
     QCOMPARE(parsed->name, name);
     QCOMPARE(parsed->name.isNull(), name.isNull());
     const Echo_options &e = parsed->echo;
-    const QString flags = QStringLiteral("%1%2%3-").arg(e.shuffle ? "s" : "-", e.duplicate ? "d" : "-", e.repeat_copy ? "r" : "-");
+    const QString flags = QStringLiteral("%1%2%3%4").arg(e.shuffle ? "s" : "-", e.duplicate ? "d" : "-",
+                                                         e.repeat_copy ? "r" : "-", e.early ? "e" : "-");
     QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
                  .arg(parsed->behaviour == Modem_behaviour::echo ? "echo" : "silent")
                  .arg(e.packet_size)

@@ -33,6 +33,10 @@ bool parse_option(const QString &option, Sim_modem *modem, QString *error)
         echo.repeat_copy = true;
         return true;
     }
+    if (key == QLatin1String("early") && eq < 0) {
+        echo.early = true;
+        return true;
+    }
     if (key == QLatin1String("size") && parse_number(value, 1, 255, &echo.packet_size))
         return true;
     if (key == QLatin1String("delay") && parse_number(value, 0, 3600000, &echo.delay_ms))

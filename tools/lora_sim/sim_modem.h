@@ -22,6 +22,8 @@ struct Echo_options {
     bool duplicate = false;     // every packet is delivered twice with the same fcnt
     bool repeat_copy = false;   // every packet is followed by a copy whose type contains "REPEAT" (fresh fcnt)
     int delay_ms = 0;           // pause between the downlink reply and the first uplink packet
+    bool early = false;         // the uplink is under way as soon as the downlink arrives, before
+                                // its reply (with a delayed reply it comes while the reply is awaited)
     int port = 2;               // LoRa port of the uplink "rx" messages
 };
 
@@ -35,7 +37,7 @@ struct Sim_modem {
 
 // Reads "EUI:name:behaviour[,option...]" where EUI is 16 hexadecimal digits, the name may contain
 // colons (the behaviour follows the last one) and the options are size=N, type=03|13, shuffle,
-// dup, repeat, delay=MS, port=N, fcnt=N. Returns nothing and sets *error on a bad text.
+// dup, repeat, early, delay=MS, port=N, fcnt=N. Returns nothing and sets *error on a bad text.
 std::optional<Sim_modem> parse_modem(const QString &text, QString *error);
 
 // Reads one modem per line in the form of parse_modem; blank lines and lines starting with '#' are skipped.

@@ -451,9 +451,14 @@ void Sim_server::handle_send_data(Session &session, const QString &text, const Q
         QStringLiteral("{\"cmd\":\"send_data_resp\",\"status\":true,\"append_status\":[{\"devEui\":\"%1\",\"status\":%2}]}")
             .arg(eui_on_wire(eui_value), bool_text(appended));
     QPointer<QWebSocket> socket = session.socket;
-    answer(session.socket, Kind::send_data, normal, QStringLiteral("{\"cmd\":\"send_data_resp\",\"status\":true}"),
-           [this, socket, appended, eui_value, payload] {
-               if (!appended)
+    const bool early = appended && modem_state(eui_value)->modem.echo.early;
+    if (early) {
+        emit downlink(eui_value, payload);
+        schedule_echo(socket, eui_value, payload);
+    }
+    answer(socket, Kind::send_data, normal, QStringLiteral("{\"cmd\":\"send_data_resp\",\"status\":true}"),
+           [this, socket, appended, early, eui_value, payload] {
+               if (!appended || early)
                    return;
                emit downlink(eui_value, payload);
                schedule_echo(socket, eui_value, payload);
