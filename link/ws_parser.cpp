@@ -331,7 +331,10 @@ void Ws_parser::skip_string()
 {
     const unsigned short *p = cur;
     for (;;) {
-        const unsigned c = *p;
+        unsigned c = *p;
+        // Nearly every unit lies above the quotation mark and is no backslash.
+        while (c > '"' && c != '\\')
+            c = *++p;
         if (c == '"')
             break;
         // A backslash hides the unit after it, but never the end of the text.

@@ -114,6 +114,7 @@ void Tst_ws_parser::skip_value_data()
     QTest::newRow("leading zeros") << QStringLiteral("007") << QString();
     QTest::newRow("words") << QStringLiteral("[true,false , null]") << QString();
     QTest::newRow("string with escapes") << QStringLiteral("\"a\\\"b\\\\\"") << QString();
+    QTest::newRow("string with blanks and controls") << QStringLiteral("[\" ! \t\x01\\\"\\u0022\", \"\\\\\"]") << QString();
     QTest::newRow("nested") << QStringLiteral("{\"a\":[1,{\"b\":{}},[]],\"a\":\"x\"}") << QString();
     QTest::newRow("point without digits") << QStringLiteral("1.") << positioned(3, 1, point);
     QTest::newRow("point before exponent") << QStringLiteral("1.e5") << positioned(3, 1, point);
