@@ -1,0 +1,372 @@
+// Figures of the TCP side of the bridge, measured side by side in one run against the
+// network-server simulator on loopback. The simulator runs in a thread of its own, the
+// program's exchange thread in another, and the clients (TCP or bare WebSocket) in the
+// main thread, so that both paths cross the same thread boundaries:
+//   1. round trip client -> program -> echo modem -> program -> client, against a bare
+//      WebSocket round trip (send_data_req -> reply and echoed "rx") to the same simulator;
+//   2. downlink messages per second with one command outstanding, against the bare
+//      WebSocket request-reply rate;
+//   3. 1000 served and reachable modems: one reconciliation with nothing changed and with
+//      every server created, heap per Tcp_server, and a device list of 1000 entries end to end.
+// Prints medians; the figures depend on the machine and its load.
+
+#include "app/engine.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "config/settings.h"
+#include "link/ws_connection.h"
+#include "lora_sim/sim_server.h"
+#include "tcp/tcp_server.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMutexLocker>
+#include <QSemaphore>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <malloc.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr Eui first_eui = 0x0011223300000000ULL;
+const QByteArray payload("0123456789abcdef");
+
+qint64 now_ns()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Runs this thread's event loop until done() or the time-out; false on time-out. The thread
+// sleeps between events as the exchange thread does (a spinning client would be unfairly
+// quick); a millisecond tick wakes it to look at what other threads changed.
+bool wait_for(const std::function<bool()> &done, int timeout_ms = 10000)
+{
+    QTimer tick;
+    tick.start(1);
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeout_ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Ports that were free a moment ago, all different.
+std::vector<quint16> free_ports(int n)
+{
+    std::vector<std::unique_ptr<QTcpServer>> probes;
+    std::vector<quint16> ports;
+    for (int i = 0; i < n; ++i) {
+        probes.emplace_back(new QTcpServer);
+        probes.back()->listen(QHostAddress::Any, 0);
+        ports.push_back(probes.back()->serverPort());
+    }
+    return ports;
+}
+
+int server_count()
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.size();
+}
+
+int client_count()
+{
+    QMutexLocker lock(&state_mutex);
+    return clients_count;
+}
+
+Sim_modem modem(Eui eui, Modem_behaviour behaviour)
+{
+    Sim_modem m;
+    m.eui = eui;
+    m.name = QStringLiteral("m%1").arg(eui & 0xFFFF);
+    m.behaviour = behaviour;
+    return m;
+}
+
+void reset_all()
+{
+    reset_settings();
+    reset_shared_state();
+    reset_devices();
+    settings.trace_tcp = Trace_level::err;
+    settings.trace_ws = Trace_level::err;
+    settings.interframe_delay = 1;
+    settings.ws_reconnect_delay = 100;
+    settings.ws_devlist_period = 60000;
+}
+
+// The simulator in a thread of its own; what the benches observe comes through atomics
+// updated in that thread.
+class Sim_thread : public QThread {
+public:
+    explicit Sim_thread(QVector<Sim_modem> modems) : modems(std::move(modems))
+    {
+        start();
+        ready.acquire();
+    }
+    ~Sim_thread() override
+    {
+        quit();
+        wait();
+    }
+
+    QUrl url;
+    std::atomic<int> downlinks{0};
+    // When each downlink was accepted, in order.
+    std::vector<qint64> downlink_ns = std::vector<qint64>(100000);
+    std::atomic<qint64> first_devlist_request_ns{0};
+
+protected:
+    void run() override
+    {
+        Sim_server sim;
+        for (const Sim_modem &m : qAsConst(modems))
+            sim.add_modem(m);
+        QObject::connect(&sim, &Sim_server::downlink, [this] {
+            const int i = downlinks;
+            if (i < int(downlink_ns.size()))
+                downlink_ns[i] = now_ns();
+            ++downlinks;
+        });
+        QObject::connect(&sim, &Sim_server::text_received, [this](const QString &text) {
+            qint64 none = 0;
+            if (text.contains(QLatin1String("get_device_appdata_req")))
+                first_devlist_request_ns.compare_exchange_strong(none, now_ns());
+        });
+        sim.listen();
+        url = sim.url();
+        ready.release();
+        exec();
+    }
+
+private:
+    QVector<Sim_modem> modems;
+    QSemaphore ready;
+};
+
+// A bare WebSocket client of the simulator, authorised.
+class Bare_client {
+public:
+    explicit Bare_client(const QUrl &url)
+    {
+        QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString &) { ++texts; });
+        socket.open(url);
+        wait_for([this] { return socket.state() == QAbstractSocket::ConnectedState; });
+        socket.sendTextMessage(QStringLiteral("{\"cmd\":\"auth_req\",\"login\":\"l\",\"password\":\"p\"}"));
+        wait_for([this] { return texts == 1; });
+    }
+
+    // One downlink; waits for its reply and for `uplinks` "rx" messages.
+    void round_trip(Eui eui, int uplinks)
+    {
+        texts = 0;
+        socket.sendTextMessage(QStringLiteral("{\"cmd\":\"send_data_req\",\"data_list\":[{\"devEui\":\"%1\","
+                                              "\"data\":\"04%2\",\"port\":2}]}")
+                                   .arg(format_eui(eui), QString::fromLatin1(payload.toHex())));
+        wait_for([this, uplinks] { return texts >= 1 + uplinks; });
+    }
+
+private:
+    QWebSocket socket;
+    int texts = 0;
+};
+
+// The program's exchange thread, running until it has `servers` TCP servers.
+std::unique_ptr<Engine> start_engine(const QUrl &url, int servers)
+{
+    settings.ws_url = url.toString();
+    auto engine = std::make_unique<Engine>();
+    engine->start();
+    wait_for([servers] { return server_count() == servers; }, 60000);
+    return engine;
+}
+
+std::vector<std::unique_ptr<QTcpSocket>> connect_clients(const std::vector<quint16> &ports)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (quint16 port : ports) {
+        clients.emplace_back(new QTcpSocket);
+        clients.back()->connectToHost(QHostAddress::LocalHost, port);
+        clients.back()->waitForConnected(5000);
+    }
+    const int n = int(ports.size());
+    wait_for([n] { return client_count() == n; });
+    return clients;
+}
+
+void bench_round_trip()
+{
+    reset_all();
+    constexpr int rounds = 300;
+    Sim_thread sim({modem(first_eui, Modem_behaviour::echo)});
+    const std::vector<quint16> ports = free_ports(1);
+    served_devices[first_eui] = Device_params{51, ports[0]};
+
+    std::vector<double> bare, bridged;
+    Bare_client ws(sim.url);
+    auto engine = start_engine(sim.url, 1);
+    auto clients = connect_clients(ports);
+    QTcpSocket &client = *clients[0];
+    // Alternated, so that both see the same load of the machine.
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer t;
+        t.start();
+        ws.round_trip(first_eui, 1);
+        bare.push_back(t.nsecsElapsed() / 1000.0);
+
+        t.restart();
+        client.write(payload);
+        QByteArray got;
+        wait_for([&] {
+            got += client.readAll();
+            return got.size() >= payload.size();
+        });
+        bridged.push_back(t.nsecsElapsed() / 1000.0);
+    }
+    engine->stop(10000);
+    const double b = median(bare), p = median(bridged);
+    std::printf("1. round trip of 16 bytes through an echo modem, interframe_delay = 1 ms (median of %d):\n"
+                "   bare WebSocket %.0f us, TCP client through the program %.0f us;\n"
+                "   added by the program %.0f us, of which the 1 ms end-of-message pause is by design\n",
+                rounds, b, p, p - b);
+}
+
+void bench_throughput()
+{
+    reset_all();
+    constexpr int modems = 50;
+    constexpr int rounds = 7;
+    QVector<Sim_modem> list;
+    for (int i = 0; i < modems; ++i)
+        list << modem(first_eui + i, Modem_behaviour::silent);
+    Sim_thread sim(list);
+    const std::vector<quint16> ports = free_ports(modems);
+    for (int i = 0; i < modems; ++i)
+        served_devices[first_eui + i] = Device_params{51, ports[i]};
+
+    std::vector<double> bare, bridged;
+    Bare_client ws(sim.url);
+    auto engine = start_engine(sim.url, modems);
+    auto clients = connect_clients(ports);
+    // The rate is taken at the simulator, from the first downlink of a burst to its last.
+    auto rate = [&sim](int first) {
+        return (modems - 1) / ((sim.downlink_ns[first + modems - 1] - sim.downlink_ns[first]) / 1e9);
+    };
+    for (int r = 0; r < rounds; ++r) {
+        int first = sim.downlinks;
+        for (int i = 0; i < modems; ++i)
+            ws.round_trip(first_eui + i, 0);
+        wait_for([&] { return sim.downlinks - first == modems; });
+        bare.push_back(rate(first));
+
+        // Every client writes one message at once; they queue up behind one outstanding command.
+        first = sim.downlinks;
+        for (auto &c : clients)
+            c->write(payload);
+        wait_for([&] { return sim.downlinks - first == modems; });
+        bridged.push_back(rate(first));
+    }
+    engine->stop(10000);
+    const double b = median(bare), p = median(bridged);
+    std::printf("2. downlinks per second with one outstanding, %d clients writing at once (median of %d):\n"
+                "   bare WebSocket request-reply %.0f/s, through the program %.0f/s (%.0f%% of bare)\n",
+                modems, rounds, b, p, 100 * p / b);
+}
+
+void bench_thousand_modems()
+{
+    reset_all();
+    constexpr int modems = 1000;
+    QVector<Sim_modem> list;
+    for (int i = 0; i < modems; ++i)
+        list << modem(first_eui + i, Modem_behaviour::silent);
+    const std::vector<quint16> ports = free_ports(modems);
+    for (int i = 0; i < modems; ++i)
+        served_devices[first_eui + i] = Device_params{51, ports[i]};
+
+    // End to end: from the simulator reading the list request to 1000 servers listening.
+    std::vector<double> list_ms;
+    for (int r = 0; r < 3; ++r) {
+        reset_shared_state();
+        Sim_thread sim(list);
+        auto engine = start_engine(sim.url, modems);
+        const qint64 done = now_ns();
+        if (server_count() == modems)
+            list_ms.push_back((done - sim.first_devlist_request_ns) / 1e6);
+        engine->stop(30000);
+    }
+
+    // Reconciliation alone, in this thread, with a link that never connects.
+    reset_shared_state();
+    Engine idle;
+    std::vector<double> create_ms, same_us, heap;
+    for (int r = 0; r < 3; ++r) {
+        {
+            // A link going away forgets the server's list.
+            QMutexLocker lock(&state_mutex);
+            for (int i = 0; i < modems; ++i)
+                reachable_modems.push_back(Server_device{first_eui + i, QString()});
+        }
+        Ws_connection link(idle);
+        const size_t before = mallinfo2().uordblks;
+        QElapsedTimer t;
+        t.start();
+        link.update_servers();
+        create_ms.push_back(t.nsecsElapsed() / 1e6);
+        if (server_count() == modems)
+            heap.push_back(double(mallinfo2().uordblks - before) / modems);
+        for (int i = 0; i < 20; ++i) {
+            t.restart();
+            link.update_servers();
+            same_us.push_back(t.nsecsElapsed() / 1e3);
+        }
+    }
+    std::printf("3. %d served and reachable modems (medians):\n"
+                "   reconciliation creating every server %.1f ms, with nothing changed %.0f us\n"
+                "   heap per Tcp_server %.0f bytes (with its share of the link's map)\n"
+                "   device list of %d entries end to end (request read to all servers listening) %.1f ms\n",
+                modems, median(create_ms), median(same_us), median(heap), modems, median(list_ms));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    set_log_file_name(dir.filePath(QStringLiteral("bench.log")).toUtf8());
+    // The dispatcher weighs on every event: compare runs with and without QT_NO_GLIB=1.
+    std::printf("event dispatcher: %s\n", QAbstractEventDispatcher::instance()->metaObject()->className());
+    bench_round_trip();
+    bench_throughput();
+    bench_thousand_modems();
+    return 0;
+}
