@@ -274,6 +274,7 @@ void Sim_server::reset_counters()
     bad_reason.clear();
     max_outstanding = outstanding_send_data();
     accepted = 0;
+    close_code = 0;
     recent_texts.clear();
 }
 

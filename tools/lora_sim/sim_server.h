@@ -88,7 +88,9 @@ public:
     int bad_commands() const;
     QString last_bad_reason() const;
     int outstanding_send_data() const;      // send_data_req received and not yet answered
-    int max_outstanding_send_data() const;  // the most there ever were at one moment
+    // The most there ever were at one moment. Immediate replies keep it at 1 whatever the client
+    // does; delay them (faults().send_data.delay_ms) to see whether a client waits for each reply.
+    int max_outstanding_send_data() const;
     int connections_accepted() const;
     int open_connections() const;
     int last_close_code() const;  // of the last connection that ended; 0 before any did
