@@ -483,7 +483,7 @@ void Tst_simulator::credentials_are_checked()
     QCOMPARE(wrong.json(1).value("status"), QJsonValue(false));
     QCOMPARE(sim.bad_commands(), 1);
 
-    Ws_test_client right(sim.url());
+    Ws_test_client right(QUrl(sim.url().toString() + QStringLiteral("/api")));
     QTRY_VERIFY(right.connected);
     right.send(auth_req);
     QTRY_COMPARE(right.texts.size(), 1);
