@@ -1,0 +1,358 @@
+#include "../device_dialogs/modal_answer.h"
+
+#include "app/engine.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "config/settings.h"
+#include "ui/dialog_add_device.h"
+#include "ui/dialog_devices.h"
+#include "ui/dialog_edit_device.h"
+#include "ui/main_window.h"
+#include "ui/resources_for_editing.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+void add_served(Eui eui, std::uint16_t port, std::int32_t max_frame = 51)
+{
+    const auto record = served_devices.emplace(eui, Device_params{max_frame, port}).first;
+    served_ports.emplace(port, record);
+}
+
+QPushButton *button(QWidget &parent, const QString &text)
+{
+    for (QPushButton *b : parent.findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+// The rows that the table shows, cells joined by "|".
+QStringList shown_rows(const Dialog_devices &dialog)
+{
+    QStringList rows;
+    const QAbstractItemModel *model = dialog.table_view().model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        QStringList cells;
+        for (int column = 0; column < model->columnCount(); ++column)
+            cells << model->index(row, column).data().toString();
+        rows << cells.join('|');
+    }
+    return rows;
+}
+
+QByteArray file_text(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QString selection_message = QStringLiteral(
+    "Прежде, чем нажимать эту кнопку, надо выбрать строчку в списке (щёлкнуть её левой кнопкой мыши).");
+
+}
+
+class Tst_devices_dialog : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    const Resources_for_editing &res = Resources_for_editing::get();
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("test.log"))));
+    }
+    void init()
+    {
+        reset_devices();
+        reset_shared_state();
+        reset_settings();
+        settings.devices_file = dir.filePath(QStringLiteral("%1.cfg").arg(QTest::currentTestFunction()));
+        add_served(0xAB, 3000);
+        add_served(0x1122334455667788, 3001, 222);
+        add_served(0xFFFFFFFFFFFFFFFF, 4000, 115);
+    }
+    void cleanupTestCase() { reset_log_file_name(); }
+
+    // With the link down the status columns are blank.
+    void rows_without_link()
+    {
+        Dialog_devices dialog(nullptr);
+        QCOMPARE(dialog.windowTitle(), res.title_devices);
+        QCOMPARE(shown_rows(dialog),
+                 QStringList({"00000000000000AB|3000|51| | | ", "1122334455667788|3001|222| | | ",
+                              "FFFFFFFFFFFFFFFF|4000|115| | | "}));
+        const QAbstractItemModel *model = dialog.table_view().model();
+        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), res.port_header);
+        QCOMPARE(model->headerData(5, Qt::Horizontal, Qt::ToolTipRole).toString(), res.name_tip);
+        QCOMPARE(model->index(0, 0).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+    }
+
+    // Names of the server's list appear when the link is ready and go when it drops.
+    void names_follow_the_link()
+    {
+        Dialog_devices dialog(nullptr);
+        {
+            QMutexLocker lock(&state_mutex);
+            state_flags |= link_started | link_ready | servers_changed_pending | clients_changed_pending;
+            reachable_modems = {{0x1, "other"}, {0xAB, "meter"}, {0xFFFFFFFFFFFFFFFF, QString()}};
+        }
+        QVERIFY(QMetaObject::invokeMethod(&dialog, "on_servers_changed"));
+        QCOMPARE(state_flags & (servers_changed_pending | clients_changed_pending), 0);
+        QCOMPARE(shown_rows(dialog),
+                 QStringList({"00000000000000AB|3000|51| | |meter", "1122334455667788|3001|222| | | ",
+                              "FFFFFFFFFFFFFFFF|4000|115| | |"}));
+        const QAbstractItemModel *model = dialog.table_view().model();
+        QCOMPARE(model->index(0, 5).data(Qt::ForegroundRole).value<QBrush>().color(), QColor(0, 128, 0));
+        {
+            QMutexLocker lock(&state_mutex);
+            state_flags &= static_cast<quint8>(~(link_started | link_ready));
+            reachable_modems.clear();
+        }
+        QVERIFY(QMetaObject::invokeMethod(&dialog, "on_servers_changed"));
+        QCOMPARE(shown_rows(dialog).value(0), QStringLiteral("00000000000000AB|3000|51| | | "));
+    }
+
+    void filter_data()
+    {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("euis");
+        QTest::newRow("lower-case EUI digits") << 0 << "ab" << QStringList{"00000000000000AB"};
+        QTest::newRow("lower-case EUI, all")
+            << 0 << "ff" << QStringList{"FFFFFFFFFFFFFFFF"};
+        QTest::newRow("EUI column misses ports") << 0 << "4000" << QStringList{};
+        QTest::newRow("port column") << 1 << "300"
+                                     << QStringList{"00000000000000AB", "1122334455667788"};
+        QTest::newRow("frame column") << 2 << "22" << QStringList{"1122334455667788"};
+        QTest::newRow("all fields: port") << 4 << "4000" << QStringList{"FFFFFFFFFFFFFFFF"};
+        QTest::newRow("all fields: frame") << 4 << "115" << QStringList{"FFFFFFFFFFFFFFFF"};
+        QTest::newRow("all fields: EUI") << 4 << "1122" << QStringList{"1122334455667788"};
+        QTest::newRow("all fields: name") << 4 << "METER" << QStringList{"00000000000000AB"};
+        QTest::newRow("name column") << 3 << "met" << QStringList{"00000000000000AB"};
+    }
+    void filter()
+    {
+        QFETCH(int, field);
+        QFETCH(QString, text);
+        QFETCH(QStringList, euis);
+        {
+            QMutexLocker lock(&state_mutex);
+            state_flags |= link_ready;
+            reachable_modems = {{0xAB, "meter"}};
+        }
+        Dialog_devices dialog(nullptr);
+        dialog.findChild<QComboBox *>()->setCurrentIndex(field);
+        dialog.findChild<QLineEdit *>()->setText(text);
+        QStringList shown;
+        for (const QString &row : shown_rows(dialog))
+            shown << row.section('|', 0, 0);
+        QCOMPARE(shown, euis);
+    }
+
+    void buttons_need_selection_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("edit") << res.edit_button;
+        QTest::newRow("delete") << res.delete_button;
+    }
+    void buttons_need_selection()
+    {
+        QFETCH(QString, caption);
+        Dialog_devices dialog(nullptr);
+        QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
+        QString text;
+        close_box(&text);
+        button(dialog, caption)->click();
+        QCOMPARE(text, selection_message);
+        QCOMPARE(served_devices.size(), std::size_t(3));
+        QCOMPARE(updates.count(), 0);
+    }
+
+    // "Нет" and Escape keep the modem; "Да" removes it, saves and tells the link.
+    void delete_asks_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("no") << 0 << false;
+        QTest::newRow("escape") << 1 << false;
+        QTest::newRow("yes") << 2 << true;
+    }
+    void delete_asks()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, removed);
+        Dialog_devices dialog(nullptr);
+        QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
+        dialog.table_view().selectRow(1);
+        QString question;
+        QString title;
+        answer_modal<QMessageBox>([&, answer](QMessageBox *box) {
+            question = box->text();
+            title = box->windowTitle();
+            if (answer == 1)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                button(*box, answer == 0 ? res.no_button : res.yes_button)->click();
+        });
+        button(dialog, res.delete_button)->click();
+        QCOMPARE(title, QStringLiteral("quvo_vevi2zar 1.10.0"));
+        QCOMPARE(question, QStringLiteral("Удалить радиомодем с EUI=0x1122334455667788 (порт TCP-сервера "
+                                          "3001) из списка радиомодемов, подлежащих обслуживанию?"));
+        QCOMPARE(served_devices.count(0x1122334455667788), std::size_t(removed ? 0 : 1));
+        QCOMPARE(served_ports.count(3001), std::size_t(removed ? 0 : 1));
+        QCOMPARE(shown_rows(dialog).size(), removed ? 2 : 3);
+        QCOMPARE(updates.count(), removed ? 1 : 0);
+        const QByteArray saved = file_text(settings.devices_file);
+        QCOMPARE(saved.isEmpty(), !removed);
+        if (removed) {
+            QVERIFY(!saved.contains("1122334455667788"));
+            QVERIFY(saved.contains("device(eui=00000000000000AB, tcp_port=3000, max_frame=51)"));
+        }
+    }
+
+    void add_saves_and_tells_link()
+    {
+        Dialog_devices dialog(nullptr);
+        QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
+        answer_modal<Dialog_add_device>([](Dialog_add_device *add) {
+            add->fields().eui_edit().setText(QStringLiteral("00000000000000ac"));
+            add->accept();
+        });
+        button(dialog, res.add_button)->click();
+        QCOMPARE(updates.count(), 1);
+        QCOMPARE(shown_rows(dialog).value(1), QStringLiteral("00000000000000AC|3002|51| | | "));
+        QVERIFY(file_text(settings.devices_file)
+                    .contains("device(eui=00000000000000AC, tcp_port=3002, max_frame=51)"));
+    }
+
+    void add_cancelled_changes_nothing()
+    {
+        Dialog_devices dialog(nullptr);
+        QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
+        answer_modal<Dialog_add_device>([](Dialog_add_device *add) { add->reject(); });
+        button(dialog, res.add_button)->click();
+        QCOMPARE(updates.count(), 0);
+        QCOMPARE(served_devices.size(), std::size_t(3));
+        QVERIFY(!QFile::exists(settings.devices_file));
+    }
+
+    // The edit button and a double click on any cell open the edit dialog for that row.
+    void edit_saves_and_tells_link_data()
+    {
+        QTest::addColumn<bool>("double_click");
+        QTest::newRow("button") << false;
+        QTest::newRow("double click") << true;
+    }
+    void edit_saves_and_tells_link()
+    {
+        QFETCH(bool, double_click);
+        Dialog_devices dialog(nullptr);
+        QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
+        QString shown_eui;
+        answer_modal<Dialog_edit_device>([&shown_eui](Dialog_edit_device *edit) {
+            shown_eui = edit->fields().eui_edit().text();
+            edit->fields().port_edit().setText(QStringLiteral("5000"));
+            edit->accept();
+        });
+        if (double_click) {
+            Table_with_proxy &table = dialog.table_view();
+            emit table.doubleClicked(table.model()->index(2, 4));
+        } else {
+            dialog.table_view().selectRow(2);
+            button(dialog, res.edit_button)->click();
+        }
+        QCOMPARE(shown_eui, QStringLiteral("FFFFFFFFFFFFFFFF"));
+        QCOMPARE(updates.count(), 1);
+        QCOMPARE(served_devices.at(0xFFFFFFFFFFFFFFFF).tcp_port, std::uint16_t(5000));
+        QCOMPARE(shown_rows(dialog).value(2), QStringLiteral("FFFFFFFFFFFFFFFF|5000|115| | | "));
+        QVERIFY(file_text(settings.devices_file)
+                    .contains("device(eui=FFFFFFFFFFFFFFFF, tcp_port=5000, max_frame=115)"));
+    }
+
+    // A devices file that cannot be written is reported; the link and the table
+    // still follow the list in memory.
+    void unwritable_file_data()
+    {
+        QTest::addColumn<int>("action");
+        QTest::newRow("add") << 0;
+        QTest::newRow("edit") << 1;
+        QTest::newRow("delete") << 2;
+    }
+    void unwritable_file()
+    {
+        QFETCH(int, action);
+        settings.devices_file = dir.filePath(QStringLiteral("missing/devices.cfg"));
+        Dialog_devices dialog(nullptr);
+        QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
+        QString error;
+        if (action == 0) {
+            answer_modal<Dialog_add_device>([&error](Dialog_add_device *add) {
+                add->fields().eui_edit().setText(QStringLiteral("0000000000000001"));
+                add->accept();
+                close_box(&error);
+            });
+            button(dialog, res.add_button)->click();
+        } else if (action == 1) {
+            answer_modal<Dialog_edit_device>([&error](Dialog_edit_device *edit) {
+                edit->fields().eui_edit().setText(QStringLiteral("0000000000000001"));
+                edit->accept();
+                close_box(&error);
+            });
+            dialog.table_view().selectRow(0);
+            button(dialog, res.edit_button)->click();
+        } else {
+            answer_modal<QMessageBox>([&](QMessageBox *box) {
+                button(*box, res.yes_button)->click();
+                close_box(&error);
+            });
+            dialog.table_view().selectRow(0);
+            button(dialog, res.delete_button)->click();
+        }
+        QCOMPARE(error, QStringLiteral("Не удалось начать запись в файл списка устройств, подлежащих "
+                                       "обслуживанию."));
+        QCOMPARE(updates.count(), 1);
+        QCOMPARE(shown_rows(dialog).size(), int(served_devices.size()));
+        QCOMPARE(shown_rows(dialog).value(0).left(16),
+                 action == 2 ? QStringLiteral("1122334455667788") : QStringLiteral("0000000000000001"));
+    }
+
+    // The main window's list button opens the dialog; an added modem shows in its count at once.
+    void main_window_count_follows()
+    {
+        Engine engine;
+        Main_window window(engine);
+        const auto served = [&window]() {
+            return window.findChild<QLabel *>(QStringLiteral("served"))->text();
+        };
+        QCOMPARE(served(), QStringLiteral("3"));
+        bool opened = false;
+        answer_modal<Dialog_devices>([this, &opened](Dialog_devices *dialog) {
+            opened = true;
+            answer_modal<Dialog_add_device>([](Dialog_add_device *add) {
+                add->fields().eui_edit().setText(QStringLiteral("0000000000000001"));
+                add->accept();
+            });
+            button(*dialog, res.add_button)->click();
+            dialog->reject();
+        });
+        button(window, QStringLiteral("Список"))->click();
+        QVERIFY(opened);
+        QCOMPARE(served(), QStringLiteral("4"));
+    }
+};
+
+QTEST_MAIN(Tst_devices_dialog)
+#include "tst_devices_dialog.moc"

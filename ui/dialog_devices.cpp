@@ -1,0 +1,422 @@
+#include "ui/dialog_devices.h"
+
+#include "app/build_info.h"
+#include "app/error_box.h"
+#include "app/fonts.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "link/ws_connection.h"
+#include "tcp/tcp_server.h"
+#include "ui/dialog_add_device.h"
+#include "ui/dialog_edit_device.h"
+#include "ui/device_fields.h"
+#include "ui/eui_item.h"
+#include "ui/main_window.h"
+#include "ui/resources_for_editing.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+constexpr unsigned module = 3;
+constexpr int filter_length = 16;
+constexpr int min_margin = 12;
+
+const QString &check_mark()
+{
+    static const QString mark = QStringLiteral("√");
+    return mark;
+}
+
+const QString &blank()
+{
+    static const QString text = QStringLiteral(" ");
+    return text;
+}
+
+// Walks the rows, the running TCP servers and the server's list together, all in
+// ascending EUI. The caller holds state_mutex.
+std::vector<Dialog_devices::Row_status> status_of(const std::vector<Eui> &euis, bool with_names)
+{
+    std::vector<Dialog_devices::Row_status> status(euis.size());
+    auto server = tcp_servers.cbegin();
+    auto listed = reachable_modems.cbegin();
+    for (std::size_t i = 0; i < euis.size(); ++i) {
+        const Eui eui = euis[i];
+        while (server != tcp_servers.cend() && server.key() < eui)
+            ++server;
+        if (server != tcp_servers.cend() && server.key() == eui) {
+            status[i].available = true;
+            status[i].client = server.value()->has_client();
+        }
+        if (!with_names)
+            continue;
+        while (listed != reachable_modems.cend() && listed->eui < eui)
+            ++listed;
+        if (listed != reachable_modems.cend() && listed->eui == eui) {
+            status[i].listed = true;
+            status[i].name = listed->name;
+        }
+    }
+    return status;
+}
+
+}
+
+Dialog_devices::Table::Table(QWidget *parent)
+    : Table_with_proxy(place_code(module, 1), parent)
+{
+    const Resources_for_editing &res = Resources_for_editing::get();
+    setFont(font_small());
+    QStandardItemModel &model = source();
+    model.setColumnCount(column_count);
+    const struct {
+        const QString &text;
+        const QString &tip;
+    } headers[column_count] = {
+        {res.eui_label, res.eui_tip},       {res.port_header, res.port_tip},
+        {res.frame_header, res.frame_tip},  {res.avail_header, res.avail_tip},
+        {res.client_header, res.client_tip}, {res.name_label, res.name_tip},
+    };
+    for (int column = 0; column < column_count; ++column) {
+        auto *header = new QStandardItem(headers[column].text);
+        header->setToolTip(headers[column].tip);
+        model.setHorizontalHeaderItem(column, header);
+    }
+
+    const QFontMetrics metrics(font_small_mono(), this);
+    int d = 0;
+    int h = 0;
+    hex_digit_widths(metrics, d, h);
+    const int m = std::max(d, min_margin);
+    const int mark = metrics.horizontalAdvance(check_mark());
+    preferred_widths[eui_column] = m + 16 * h;
+    preferred_widths[port_column] = m + 5 * d;
+    preferred_widths[frame_column] = m + 4 * d;
+    preferred_widths[avail_column] = m + mark;
+    preferred_widths[client_column] = m + mark;
+    preferred_widths[name_column] = m + 32 * h;
+}
+
+int Dialog_devices::Table::sizeHintForColumn(int column) const
+{
+    if (column >= column_count) {
+        log_unexpected(place_code(module, 2));
+        return -1;
+    }
+    if (column < 0)
+        return Table_with_proxy::sizeHintForColumn(column);
+    return preferred_widths[column];
+}
+
+void Dialog_devices::Table::fill_devices()
+{
+    QStandardItemModel &model = source();
+    model.removeRows(0, model.rowCount());
+    model.setRowCount(static_cast<int>(served_devices.size()));
+    const auto cell = [](QStandardItem *item) {
+        item->setTextAlignment(Qt::AlignCenter);
+        item->setFont(font_small_mono());
+        return item;
+    };
+    int row = 0;
+    for (const auto &device : served_devices) {
+        model.setItem(row, eui_column, cell(new Eui_item(device.first)));
+        model.setItem(row, port_column,
+                      cell(new QStandardItem(QString::number(device.second.tcp_port))));
+        model.setItem(row, frame_column,
+                      cell(new QStandardItem(QString::number(device.second.max_frame))));
+        for (int column = avail_column; column < column_count; ++column)
+            model.setItem(row, column, cell(new QStandardItem(blank())));
+        ++row;
+    }
+}
+
+std::vector<Eui> Dialog_devices::Table::row_euis() const
+{
+    const QStandardItemModel &model = source();
+    std::vector<Eui> euis;
+    euis.reserve(static_cast<std::size_t>(model.rowCount()));
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const Eui_item *item = as_eui_item(model.item(row, eui_column));
+        euis.push_back(item != nullptr ? item->eui() : 0);
+    }
+    return euis;
+}
+
+void Dialog_devices::Table::show_status(const std::vector<Dialog_devices::Row_status> &status, bool with_names)
+{
+    const Resources_for_editing &res = Resources_for_editing::get();
+    QStandardItemModel &model = source();
+    const int rows = std::min(model.rowCount(), static_cast<int>(status.size()));
+    for (int row = 0; row < rows; ++row) {
+        const Row_status &s = status[static_cast<std::size_t>(row)];
+        set_cell(row, avail_column, s.available ? check_mark() : blank(), res.available_brush);
+        set_cell(row, client_column, s.client ? check_mark() : blank(), res.client_brush);
+        if (with_names)
+            set_cell(row, name_column, s.listed ? s.name : blank(), res.available_brush);
+    }
+}
+
+void Dialog_devices::Table::clear_status()
+{
+    QStandardItemModel &model = source();
+    for (int row = 0; row < model.rowCount(); ++row)
+        for (int column = avail_column; column < column_count; ++column)
+            set_cell(row, column, blank(), QBrush());
+}
+
+void Dialog_devices::Table::set_cell(int row, int column, const QString &text, const QBrush &brush)
+{
+    if (QStandardItem *item = source().item(row, column)) {
+        item->setText(text);
+        item->setForeground(brush);
+    }
+}
+
+Dialog_devices::Dialog_devices(QWidget *parent)
+    : QDialog(parent, Resources_for_editing::window_flags)
+{
+    const Resources_for_editing &res = Resources_for_editing::get();
+    init_fonts(this);
+    setWindowTitle(res.title_devices);
+    auto *rows = new QVBoxLayout(this);
+
+    auto *filter_row = new QHBoxLayout;
+    rows->addLayout(filter_row);
+    auto *filter_label = new QLabel(res.filter_label);
+    filter_label->setToolTip(res.filter_tip);
+    filter_row->addWidget(filter_label);
+    filter = new QLineEdit;
+    filter->setMaxLength(filter_length);
+    filter->setFont(font_mono());
+    filter->setToolTip(res.filter_tip);
+    fit_to_hex_digits(*filter, filter_length);
+    filter_row->addWidget(filter);
+    auto *field_label = new QLabel(res.field_label);
+    field_label->setToolTip(res.field_tip);
+    filter_row->addWidget(field_label);
+    auto *field = new QComboBox;
+    field->addItems({res.eui_label, res.port_label, res.frame_label, res.name_label, res.all_fields});
+    field->setToolTip(res.field_tip);
+    filter_row->addWidget(field);
+
+    table = new Table(this);
+    rows->addWidget(table);
+    refresh();
+    table->fit_columns();
+
+    auto *buttons = new QDialogButtonBox;
+    const auto add_button = [buttons](const QString &text, const QString &tip,
+                                      QDialogButtonBox::ButtonRole role) {
+        QPushButton *button = buttons->addButton(text, role);
+        button->setToolTip(tip);
+        return button;
+    };
+    QPushButton *add = add_button(res.add_button, res.add_tip, QDialogButtonBox::ActionRole);
+    QPushButton *remove = add_button(res.delete_button, res.delete_tip, QDialogButtonBox::ActionRole);
+    QPushButton *change = add_button(res.edit_button, res.edit_tip, QDialogButtonBox::ActionRole);
+    add_button(res.close_button, res.close_tip, QDialogButtonBox::RejectRole);
+    rows->addWidget(buttons);
+
+    connect(filter, &QLineEdit::textChanged, this, &Dialog_devices::on_filter_text_changed);
+    connect(field, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &Dialog_devices::on_filter_field_changed);
+    connect(add, &QPushButton::clicked, this, &Dialog_devices::on_btn_add_clicked);
+    connect(remove, &QPushButton::clicked, this, &Dialog_devices::on_btn_delete_clicked);
+    connect(change, &QPushButton::clicked, this, &Dialog_devices::on_btn_edit_clicked);
+    connect(buttons, &QDialogButtonBox::rejected, this, &Dialog_devices::reject);
+    connect(table, &QTableView::doubleClicked, this, &Dialog_devices::on_double_click);
+
+    // Made under the lock, so the link cannot go away while it is being wired.
+    QMutexLocker lock(&state_mutex);
+    if (Ws_connection *link = registered_ws_connection) {
+        connect(this, &Dialog_devices::update_servers, link, &Ws_connection::update_servers);
+        connect(link, &Ws_connection::servers_changed, this, &Dialog_devices::on_servers_changed);
+        connect(link, &Ws_connection::clients_changed, this, &Dialog_devices::on_clients_changed);
+    }
+}
+
+Dialog_devices::~Dialog_devices() = default;
+
+void Dialog_devices::on_filter_field_changed(int index)
+{
+    static const int columns[] = {eui_column, port_column, frame_column, name_column, -1};
+    if (index < 0 || index >= static_cast<int>(std::size(columns))) {
+        log_unexpected(place_code(module, 3));
+        return;
+    }
+    table->set_filter_column(columns[index]);
+}
+
+void Dialog_devices::on_filter_text_changed(const QString &text)
+{
+    table->set_filter_text(text);
+}
+
+void Dialog_devices::on_btn_add_clicked()
+{
+    Dialog_add_device dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        changed(true);
+}
+
+void Dialog_devices::on_btn_edit_clicked()
+{
+    if (QStandardItem *item = table->selected_item(eui_column))
+        edit(item);
+}
+
+void Dialog_devices::on_double_click(const QModelIndex &index)
+{
+    if (QStandardItem *item = table->item_in_row_of(index, eui_column))
+        edit(item);
+}
+
+void Dialog_devices::edit(QStandardItem *item)
+{
+    const auto record = record_of(item);
+    if (record == served_devices.end())
+        return;
+    Dialog_edit_device dialog(record->first, record, this);
+    if (dialog.exec() == QDialog::Accepted)
+        changed(false);
+}
+
+void Dialog_devices::on_btn_delete_clicked()
+{
+    QStandardItem *item = table->selected_item(eui_column);
+    if (item == nullptr)
+        return;
+    const auto record = record_of(item);
+    if (record == served_devices.end())
+        return;
+    const Resources_for_editing &res = Resources_for_editing::get();
+    QMessageBox box(QMessageBox::Question,
+                    QStringLiteral("%1 %2").arg(QString::fromUtf8(build_info::program_name),
+                                                QString::fromUtf8(build_info::version)),
+                    res.ask_delete.arg(format_eui(record->first), QString::number(record->second.tcp_port)),
+                    QMessageBox::NoButton, this);
+    init_fonts(&box);
+    QPushButton *yes = box.addButton(res.yes_button, QMessageBox::YesRole);
+    yes->setToolTip(res.yes_tip);
+    QPushButton *no = box.addButton(res.no_button, QMessageBox::NoRole);
+    no->setToolTip(res.no_tip);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    if (box.clickedButton() == no)
+        return;
+    if (box.clickedButton() != yes) {
+        report_unexpected(place_code(module, 5), this);
+        return;
+    }
+    const auto port = served_ports.find(record->second.tcp_port);
+    if (port != served_ports.end() && port->second == record)
+        served_ports.erase(port);
+    else
+        log_unexpected(place_code(module, 6));
+    {
+        QMutexLocker lock(&state_mutex);
+        served_devices.erase(record);
+    }
+    changed(true);
+}
+
+Served_devices::iterator Dialog_devices::record_of(QStandardItem *item)
+{
+    const Eui_item *eui_item = as_eui_item(item);
+    const auto record = eui_item != nullptr ? served_devices.find(eui_item->eui()) : served_devices.end();
+    if (record == served_devices.end())
+        report_unexpected(place_code(module, 8), this);
+    return record;
+}
+
+void Dialog_devices::changed(bool count_changed)
+{
+    // A failed save must not stop the rest: the link has to follow the list in memory,
+    // which has changed already.
+    try {
+        write_devices();
+    } catch (const std::exception &e) {
+        report_exception(e, this);
+    }
+    emit update_servers();
+    if (count_changed) {
+        Main_window *window = nullptr;
+        {
+            QMutexLocker lock(&state_mutex);
+            window = registered_main_window;
+        }
+        if (window != nullptr)
+            window->update_served_count();
+    }
+    refresh();
+}
+
+void Dialog_devices::refresh()
+{
+    table->fill_devices();
+    const std::vector<Eui> euis = table->row_euis();
+    std::vector<Row_status> status;
+    bool ready = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        ready = (state_flags & link_ready) != 0;
+        if (ready)
+            status = status_of(euis, true);
+    }
+    if (ready)
+        table->show_status(status, true);
+    else
+        table->clear_status();
+    status_shown = ready;
+}
+
+void Dialog_devices::on_servers_changed()
+{
+    const std::vector<Eui> euis = table->row_euis();
+    std::vector<Row_status> status;
+    bool ready = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        state_flags &= static_cast<quint8>(~(servers_changed_pending | clients_changed_pending));
+        ready = (state_flags & link_ready) != 0;
+        if (ready)
+            status = status_of(euis, true);
+    }
+    if (ready) {
+        table->show_status(status, true);
+        status_shown = true;
+    } else if (status_shown) {
+        table->clear_status();
+        status_shown = false;
+    }
+}
+
+void Dialog_devices::on_clients_changed()
+{
+    const std::vector<Eui> euis = table->row_euis();
+    std::vector<Row_status> status;
+    {
+        QMutexLocker lock(&state_mutex);
+        state_flags &= static_cast<quint8>(~clients_changed_pending);
+        if (status_shown)
+            status = status_of(euis, false);
+    }
+    if (status_shown)
+        table->show_status(status, false);
+}
