@@ -10,6 +10,7 @@
 #include "config/devices.h"
 #include "config/settings.h"
 #include "ui/dialog_about.h"
+#include "ui/dialog_devices.h"
 #include "ui/label_with_size.h"
 
 #include <QCoreApplication>
@@ -243,7 +244,12 @@ void Main_window::update_served_count()
 
 void Main_window::on_btn_devices_clicked()
 {
-    // The devices dialog is built and run here.
+    try {
+        Dialog_devices dialog(this);
+        dialog.exec();
+    } catch (const std::exception &e) {
+        report_exception(e, this);
+    }
 }
 
 void Main_window::on_btn_about_clicked()

@@ -1,0 +1,166 @@
+#include "../device_dialogs/modal_answer.h"
+
+#include "app/engine.h"
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "config/settings.h"
+#include "lora_sim/sim_server.h"
+#include "ui/dialog_devices.h"
+#include "ui/dialog_edit_device.h"
+#include "ui/main_window.h"
+#include "ui/resources_for_editing.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The devices dialog against the real server link and TCP servers, with the
+// simulated network server on loopback.
+namespace {
+
+constexpr Eui served_eui = 0x00000000000000A1;
+constexpr Eui unlisted_eui = 0x00000000000000B2;
+constexpr int wait_ms = 10000;
+
+// A port that nothing listens on at the moment, chosen by the system.
+std::uint16_t free_port()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+void add_served(Eui eui, std::uint16_t port)
+{
+    const auto record = served_devices.emplace(eui, Device_params{51, port}).first;
+    served_ports.emplace(port, record);
+}
+
+bool link_ready_now()
+{
+    QMutexLocker lock(&state_mutex);
+    return (state_flags & link_ready) != 0;
+}
+
+int running_servers()
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.size();
+}
+
+QPushButton *button(QWidget &parent, const QString &text)
+{
+    for (QPushButton *b : parent.findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+QString cell(const Dialog_devices &dialog, int row, int column)
+{
+    return dialog.table_view().model()->index(row, column).data().toString();
+}
+
+// Whether a client can connect to the port on loopback now.
+bool accepts(std::uint16_t port)
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    const bool connected = probe.waitForConnected(2000);
+    probe.abort();
+    return connected;
+}
+
+}
+
+class Tst_devices_link : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("test.log"))));
+    }
+    void cleanupTestCase() { reset_log_file_name(); }
+
+    // Status columns follow the link and the client; editing the port replaces the
+    // running server and drops its client; deleting stops it.
+    void dialog_drives_tcp_servers()
+    {
+        reset_devices();
+        reset_shared_state();
+        reset_settings();
+        Sim_server sim;
+        sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1});
+        QVERIFY(sim.listen());
+        settings.ws_url = sim.url().toString();
+        settings.ws_login = QStringLiteral("user");
+        settings.ws_password = QStringLiteral("secret");
+        settings.devices_file = dir.filePath(QStringLiteral("devices.cfg"));
+        const std::uint16_t first_port = free_port();
+        const std::uint16_t unlisted_port = free_port();
+        QVERIFY(first_port != 0 && unlisted_port != 0 && first_port != unlisted_port);
+        add_served(served_eui, first_port);
+        add_served(unlisted_eui, unlisted_port);
+
+        Engine engine;
+        Main_window window(engine);
+        engine.start();
+        QTRY_VERIFY_WITH_TIMEOUT(link_ready_now(), wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(running_servers(), 1, wait_ms);
+
+        Dialog_devices dialog(nullptr);
+        const QString mark = QStringLiteral("√");
+        QCOMPARE(cell(dialog, 0, 3), mark);
+        QCOMPARE(cell(dialog, 0, 4), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, 5), QStringLiteral("meter"));
+        QCOMPARE(cell(dialog, 1, 3), QStringLiteral(" "));
+
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, first_port);
+        QVERIFY(client.waitForConnected(wait_ms));
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 4), mark, wait_ms);
+
+        const std::uint16_t second_port = free_port();
+        QVERIFY(second_port != 0);
+        answer_modal<Dialog_edit_device>([second_port](Dialog_edit_device *edit) {
+            edit->fields().port_edit().setText(QString::number(second_port));
+            edit->accept();
+        });
+        dialog.table_view().selectRow(0);
+        button(dialog, Resources_for_editing::get().edit_button)->click();
+        QCOMPARE(served_devices.at(served_eui).tcp_port, second_port);
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 4), QStringLiteral(" "), wait_ms);
+        QVERIFY(accepts(second_port));
+        QVERIFY(!accepts(first_port));
+        QCOMPARE(cell(dialog, 0, 1), QString::number(second_port));
+
+        answer_modal<QMessageBox>([](QMessageBox *box) {
+            button(*box, Resources_for_editing::get().yes_button)->click();
+        });
+        dialog.table_view().selectRow(0);
+        button(dialog, Resources_for_editing::get().delete_button)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(running_servers(), 0, wait_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(!accepts(second_port), wait_ms);
+        QCOMPARE(cell(dialog, 0, 0), QStringLiteral("00000000000000B2"));
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("served"))->text(), QStringLiteral("1"));
+
+        QVERIFY(engine.stop(wait_ms));
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 5), QStringLiteral(" "), wait_ms);
+    }
+};
+
+QTEST_MAIN(Tst_devices_link)
+#include "tst_devices_link.moc"
