@@ -1,3 +1,4 @@
+#include "app/dialog_exit.h"
 #include "app/engine.h"
 #include "app/log.h"
 #include "app/shared_state.h"
@@ -6,10 +7,13 @@
 #include "ui/dialog_about.h"
 #include "ui/label_with_size.h"
 #include "ui/main_window.h"
+#include "lora_sim/sim_server.h"
 
 #include <QApplication>
 #include <QMutexLocker>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -43,6 +47,7 @@ private slots:
     void served_count_follows_the_devices_list();
     void f1_opens_about();
     void cannot_be_resized();
+    void real_link_drives_the_window_and_exit_ends_it();
 
 private:
     Label_with_size *label(const char *name) const;
@@ -78,6 +83,8 @@ void Tst_main_window::init()
 
 void Tst_main_window::cleanup()
 {
+    if (engine->isRunning())
+        QVERIFY(engine->stop(5000));
     link.reset();
     window.reset();
     engine.reset();
@@ -337,6 +344,72 @@ void Tst_main_window::cannot_be_resized()
     QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(window->windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(window->windowFlags() & Qt::WindowCloseButtonHint);
+}
+
+// A port on loopback that nobody listens on at the moment.
+static quint16 free_port()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The window wired to the real link in its own thread, against the simulated server, and
+// the orderly exit through the exit button.
+void Tst_main_window::real_link_drives_the_window_and_exit_ends_it()
+{
+    Sim_server sim;
+    for (quint64 eui : {0x70B3D5E75E000001ULL, 0x70B3D5E75E000002ULL}) {
+        Sim_modem modem;
+        modem.eui = eui;
+        modem.name = QStringLiteral("modem");
+        sim.add_modem(modem);
+    }
+    QVERIFY(sim.listen());
+    settings.ws_url = sim.url().toString();
+    settings.ws_login = QStringLiteral("login");
+    settings.ws_password = QStringLiteral("password");
+    settings.ws_reconnect_delay = 300;
+    settings.ws_devlist_period = 150;
+    const quint16 port = free_port();
+    served_devices[0x70B3D5E75E000001ULL].tcp_port = port;
+    served_devices[0x70B3D5E75E000002ULL].tcp_port = free_port();
+    served_devices[0x70B3D5E75E000003ULL].tcp_port = free_port();
+
+    engine->start();
+    QTRY_COMPARE_WITH_TIMEOUT(label("state")->text(), QStringLiteral("есть"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(label("reachable")->text(), QStringLiteral("2"), 10000);
+    QCOMPARE(label("clients")->text(), QStringLiteral("0"));
+    QVERIFY(shown("reachable"));
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    QTRY_COMPARE_WITH_TIMEOUT(label("clients")->text(), QStringLiteral("1"), 10000);
+
+    // Should the thread never end, accept the dialog so that the test fails instead of hanging
+    // (rejecting it would end the process at once).
+    bool timed_out = false;
+    QTimer::singleShot(10000, [&timed_out] {
+        if (auto *dialog = qobject_cast<Dialog_exit *>(QApplication::activeModalWidget())) {
+            timed_out = true;
+            dialog->accept();
+        }
+    });
+    QSignalSpy shutdown(window.get(), &Main_window::shutdown);
+    QPushButton *exit_button = nullptr;
+    for (QPushButton *b : window->findChildren<QPushButton *>())
+        if (b->text() == QStringLiteral("Выйти"))
+            exit_button = b;
+    QVERIFY(exit_button);
+    QTest::mouseClick(exit_button, Qt::LeftButton);
+
+    QVERIFY(!timed_out);
+    QCOMPARE(shutdown.count(), 1);
+    QVERIFY(engine->body_ended());
+    QVERIFY(engine->wait(5000));
+    QVERIFY(!window->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(label("state")->text(), QStringLiteral("нет"), 10000);
 }
 
 QTEST_MAIN(Tst_main_window)
