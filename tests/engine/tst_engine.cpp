@@ -38,6 +38,7 @@ private slots:
     void init();
 
     void stop_ends_idle_thread();
+    void destroying_running_engine_stops_it();
     void exit_dialog_texts();
     void exit_dialog_closes_when_thread_ends();
     void exit_dialog_button_rejects();
@@ -83,6 +84,19 @@ void Tst_engine::stop_ends_idle_thread()
     QVERIFY(engine.body_ended());
     QVERIFY(!link_registered());
     QVERIFY(!log_contents().contains(QStringLiteral("Неожиданная")));
+}
+
+// The main event loop ended without the exit dialog (the window was closed): the thread
+// is shut down in order before its object goes.
+void Tst_engine::destroying_running_engine_stops_it()
+{
+    auto engine = std::make_unique<Engine>();
+    engine->start();
+    QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
+    engine.reset();
+    QVERIFY(!link_registered());
+    QMutexLocker lock(&state_mutex);
+    QVERIFY(state_flags & shutdown_requested);
 }
 
 void Tst_engine::exit_dialog_texts()
