@@ -160,6 +160,7 @@ private slots:
     void append_status_false_for_one_modem();
     void close_after_messages();
     void close_and_abort_on_demand();
+    void stop_listening_and_hang_handshakes();
     void close_code_of_the_client_data();
     void close_code_of_the_client();
     void binary_and_malformed_on_demand();
@@ -1037,6 +1038,33 @@ void Tst_simulator::close_and_abort_on_demand()
     QTRY_VERIFY(third.disconnected);
     QTRY_COMPARE(sim.open_connections(), 0);
     QCOMPARE(sim.last_close_code(), 1006);
+    QCOMPARE(sim.connections_accepted(), 3);
+}
+
+void Tst_simulator::stop_listening_and_hang_handshakes()
+{
+    Sim_server sim;
+    QVERIFY(sim.listen());
+    const QUrl url = sim.url();
+    Ws_test_client kept(url);
+    QTRY_VERIFY(kept.connected);
+
+    sim.stop_listening();
+    QCOMPARE(sim.url(), url);
+    Ws_test_client refused(url);
+    QTRY_VERIFY(refused.failed);
+    QVERIFY(!refused.connected);
+    QVERIFY(sim.listen(url.port()));
+    Ws_test_client back(url);
+    QTRY_VERIFY(back.connected);
+    QVERIFY(!kept.disconnected);
+
+    sim.set_accepting(false);
+    Ws_test_client hanging(url);
+    QTest::qWait(200);
+    QVERIFY(!hanging.connected && !hanging.failed);
+    sim.set_accepting(true);
+    QTRY_VERIFY(hanging.connected);
     QCOMPARE(sim.connections_accepted(), 3);
 }
 

@@ -89,18 +89,40 @@ bool Sim_server::listen_secure(const QSslConfiguration &tls, quint16 port)
 
 bool Sim_server::start(std::unique_ptr<QWebSocketServer> new_server, quint16 port)
 {
+    if (server) {
+        // Its connections still depend on it: it retires with the simulator.
+        server->close();
+        retired_servers.push_back(std::move(server));
+    }
     server = std::move(new_server);
     connect(server.get(), &QWebSocketServer::newConnection, this, &Sim_server::on_new_connection);
     if (!server->listen(QHostAddress::LocalHost, port)) {
         last_error = server->errorString();
         return false;
     }
+    bound_port = server->serverPort();
     return true;
+}
+
+void Sim_server::stop_listening()
+{
+    if (server)
+        server->close();
+}
+
+void Sim_server::set_accepting(bool accepting)
+{
+    if (!server)
+        return;
+    if (accepting)
+        server->resumeAccepting();
+    else
+        server->pauseAccepting();
 }
 
 quint16 Sim_server::port() const
 {
-    return server ? server->serverPort() : 0;
+    return bound_port;
 }
 
 QUrl Sim_server::url() const

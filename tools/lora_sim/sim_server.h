@@ -34,6 +34,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QWebSocket;
 class QWebSocketServer;
@@ -59,8 +60,13 @@ public:
     bool listen(quint16 port = 0);
     // wss:// on 127.0.0.1 with the given certificate and key (see tls_files.h).
     bool listen_secure(const QSslConfiguration &tls, quint16 port = 0);
-    quint16 port() const;
-    QUrl url() const;  // ws://127.0.0.1:PORT or wss://127.0.0.1:PORT
+    // Stops listening; open connections stay. listen() again (with the old port) brings it back.
+    void stop_listening();
+    // While not accepting, new connections wait in the system's queue without a WebSocket
+    // handshake, so a client's connection attempt hangs until its own time-out.
+    void set_accepting(bool accepting);
+    quint16 port() const;  // of the last successful listen
+    QUrl url() const;      // ws://127.0.0.1:PORT or wss://127.0.0.1:PORT
     QString error_string() const;
 
     // An empty login (the default) accepts any login and password.
@@ -149,7 +155,9 @@ private:
     Modem_state *modem_state(quint64 eui);
 
     std::unique_ptr<QWebSocketServer> server;
+    std::vector<std::unique_ptr<QWebSocketServer>> retired_servers;
     bool secure = false;
+    quint16 bound_port = 0;  // kept after stop_listening, so that url() still names the place
     QString last_error;
     QString login;
     QString password;
