@@ -8,6 +8,7 @@
 #include "lora_sim/sim_server.h"
 #include "ui/dialog_devices.h"
 #include "ui/dialog_edit_device.h"
+#include "ui/dialog_modems.h"
 #include "ui/main_window.h"
 #include "ui/resources_for_editing.h"
 
@@ -16,9 +17,13 @@
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTableView>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 // The devices dialog against the real server link and TCP servers, with the
 // simulated network server on loopback.
@@ -26,15 +31,21 @@ namespace {
 
 constexpr Eui served_eui = 0x00000000000000A1;
 constexpr Eui unlisted_eui = 0x00000000000000B2;
+constexpr Eui other_eui = 0x00000000000000C3;
 constexpr int wait_ms = 10000;
 
-// A port that nothing listens on at the moment, chosen by the system.
-std::uint16_t free_port()
+// Distinct ports that nothing listens on at the moment, chosen by the system.
+std::vector<std::uint16_t> free_ports(int count)
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
+    std::vector<std::unique_ptr<QTcpServer>> probes;
+    std::vector<std::uint16_t> ports;
+    for (int i = 0; i < count; ++i) {
+        probes.push_back(std::make_unique<QTcpServer>());
+        if (!probes.back()->listen(QHostAddress::LocalHost, 0))
+            return {};
+        ports.push_back(probes.back()->serverPort());
+    }
+    return ports;
 }
 
 void add_served(Eui eui, std::uint16_t port)
@@ -43,10 +54,10 @@ void add_served(Eui eui, std::uint16_t port)
     served_ports.emplace(port, record);
 }
 
-bool link_ready_now()
+bool link_registered()
 {
     QMutexLocker lock(&state_mutex);
-    return (state_flags & link_ready) != 0;
+    return registered_ws_connection != nullptr;
 }
 
 int running_servers()
@@ -103,26 +114,40 @@ private slots:
         reset_settings();
         Sim_server sim;
         sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1});
-        QVERIFY(sim.listen());
-        settings.ws_url = sim.url().toString();
+        sim.add_modem(Sim_modem{other_eui, QStringLiteral("pump"), Modem_behaviour::silent, {}, 1});
+        const std::vector<std::uint16_t> ports = free_ports(4);
+        QCOMPARE(ports.size(), std::size_t(4));
+        const std::uint16_t sim_port = ports[0];
+        const std::uint16_t first_port = ports[1];
+        const std::uint16_t unlisted_port = ports[2];
+        const std::uint16_t second_port = ports[3];
+        settings.ws_url = QStringLiteral("ws://127.0.0.1:%1").arg(sim_port);
         settings.ws_login = QStringLiteral("user");
         settings.ws_password = QStringLiteral("secret");
+        settings.ws_reconnect_delay = 100;
         settings.devices_file = dir.filePath(QStringLiteral("devices.cfg"));
-        const std::uint16_t first_port = free_port();
-        const std::uint16_t unlisted_port = free_port();
-        QVERIFY(first_port != 0 && unlisted_port != 0 && first_port != unlisted_port);
         add_served(served_eui, first_port);
         add_served(unlisted_eui, unlisted_port);
 
         Engine engine;
         Main_window window(engine);
         engine.start();
-        QTRY_VERIFY_WITH_TIMEOUT(link_ready_now(), wait_ms);
-        QTRY_COMPARE_WITH_TIMEOUT(running_servers(), 1, wait_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(link_registered(), wait_ms);
 
+        // Opened while the link is down: blank status, filled once the link comes up.
         Dialog_devices dialog(nullptr);
         const QString mark = QStringLiteral("√");
-        QCOMPARE(cell(dialog, 0, 3), mark);
+        QCOMPARE(cell(dialog, 0, 3), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, 5), QStringLiteral(" "));
+        QVERIFY(sim.listen(sim_port));
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 3), mark, wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(running_servers(), 1, wait_ms);
+        {
+            Dialog_modems picker(nullptr);
+            QCOMPARE(picker.findChild<QTableView *>()->model()->rowCount(), 1);
+            QCOMPARE(picker.findChild<QTableView *>()->model()->index(0, 1).data().toString(),
+                     QStringLiteral("pump"));
+        }
         QCOMPARE(cell(dialog, 0, 4), QStringLiteral(" "));
         QCOMPARE(cell(dialog, 0, 5), QStringLiteral("meter"));
         QCOMPARE(cell(dialog, 1, 3), QStringLiteral(" "));
@@ -132,8 +157,6 @@ private slots:
         QVERIFY(client.waitForConnected(wait_ms));
         QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 4), mark, wait_ms);
 
-        const std::uint16_t second_port = free_port();
-        QVERIFY(second_port != 0);
         answer_modal<Dialog_edit_device>([second_port](Dialog_edit_device *edit) {
             edit->fields().port_edit().setText(QString::number(second_port));
             edit->accept();
