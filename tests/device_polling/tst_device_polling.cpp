@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -89,6 +90,7 @@ private slots:
 
     void servers_follow_device_lists();
     void no_served_devices_still_ready();
+    void server_that_cannot_listen_is_retried();
     void edit_replaces_only_changed_server();
     void refused_downlink_closes_only_its_client();
     void downlinks_one_at_a_time();
@@ -185,6 +187,28 @@ void Tst_device_polling::no_served_devices_still_ready()
     sim->add_modem(modem(eui_a));
     start_ready();
     QVERIFY(running_servers().isEmpty());
+}
+
+// A port in use costs that modem its server until a later list finds the port free.
+void Tst_device_polling::server_that_cannot_listen_is_retried()
+{
+    QTcpServer blocker;
+    QVERIFY(blocker.listen(QHostAddress::Any, 0));
+    const quint16 port_a = blocker.serverPort();
+    serve(eui_a, port_a);
+    serve(eui_b, free_port());
+    sim->add_modem(modem(eui_a));
+    sim->add_modem(modem(eui_b));
+    start_ready();
+    QCOMPARE(running_servers(), (QList<quint64>{eui_b}));
+    const QStringList log = log_contents().split(QStringLiteral("\n\n"));
+    const int at = log.indexOf(QRegularExpression(
+        QStringLiteral("^\\[.*\\] Не удалось создать серверный сокет, слушающий порт TCP %1\\. .*").arg(port_a)));
+    QVERIFY(at >= 0);
+    QVERIFY(log.value(at + 1).endsWith(QStringLiteral("] Не удалось создать блок управления устройством.")));
+
+    blocker.close();
+    QTRY_COMPARE_WITH_TIMEOUT(running_servers(), (QList<quint64>{eui_a, eui_b}), 5000);
 }
 
 // A changed port or frame limit replaces the server and its client; no change keeps both.
