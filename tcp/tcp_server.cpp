@@ -88,9 +88,9 @@ void Tcp_server::on_new_connection()
         if (socket)
             serve(socket);
     } catch (const std::exception &e) {
-        log_exception(e, "Tcp_server::on_new_connection");
+        log_exception(e, QCoreApplication::translate("log", "Не удалось принять соединение от клиента TCP."));
     } catch (...) {
-        log_unexpected(place_code(module, 5));
+        log_unexpected(place_code(module, 120));
     }
 }
 
@@ -205,9 +205,9 @@ void Tcp_server::on_ready_read()
     try {
         read_client();
     } catch (const std::exception &e) {
-        log_exception(e, "Tcp_server::on_ready_read");
+        log_exception(e, QCoreApplication::translate("log", "Не удалось обработать данные от клиента TCP."));
     } catch (...) {
-        log_unexpected(place_code(module, 63));
+        log_unexpected(place_code(module, 121));
     }
 }
 
@@ -273,9 +273,9 @@ void Tcp_server::timerEvent(QTimerEvent *event)
         timer_id = 0;
         finish_message();
     } catch (const std::exception &e) {
-        log_exception(e, "Tcp_server::timerEvent");
+        log_exception(e, QCoreApplication::translate("log", "Не удалось передать сообщение клиента TCP."));
     } catch (...) {
-        log_unexpected(place_code(module, 7));
+        log_unexpected(place_code(module, 122));
     }
 }
 
@@ -336,9 +336,10 @@ void Tcp_server::on_connection_destroyed(QObject *object)
             notify_clients_changed(notify);
         }
     } catch (const std::exception &e) {
-        log_exception(e, "Tcp_server::on_connection_destroyed");
+        log_exception(e, QCoreApplication::translate("log", "Не удалось обработать закрытие соединения с "
+                                                            "клиентом TCP."));
     } catch (...) {
-        log_unexpected(place_code(module, 52));
+        log_unexpected(place_code(module, 123));
     }
     if (refs == 1)
         deleteLater();
