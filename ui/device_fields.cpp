@@ -19,8 +19,8 @@ constexpr std::uint32_t max_port = 65535;
 constexpr std::uint32_t min_frame = 1;
 constexpr std::uint32_t max_frame = 9999;
 
-// Room for the frame and the text margins of a line edit beside the digits.
-constexpr int field_padding = 12;
+// Room for the frame and the text margins of a line edit, in digits.
+constexpr int field_padding_digits = 2;
 
 QLineEdit *add_row(QVBoxLayout &rows, const Device_fields::Row_setup &setup, QWidget *extra)
 {
@@ -48,7 +48,7 @@ void fit_to_hex_digits(QLineEdit &edit, int digits)
     int digit = 0;
     int hex_digit = 0;
     hex_digit_widths(QFontMetrics(edit.font(), &edit), digit, hex_digit);
-    edit.setMinimumWidth(digits * hex_digit + field_padding);
+    edit.setMinimumWidth((digits + field_padding_digits) * hex_digit);
 }
 
 Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_setup &port,

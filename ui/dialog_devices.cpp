@@ -269,21 +269,44 @@ void Dialog_devices::on_filter_text_changed(const QString &text)
 
 void Dialog_devices::on_btn_add_clicked()
 {
-    Dialog_add_device dialog(this);
-    if (dialog.exec() == QDialog::Accepted)
-        changed(true);
+    guarded([this]() {
+        Dialog_add_device dialog(this);
+        if (dialog.exec() == QDialog::Accepted)
+            changed(true);
+    });
 }
 
 void Dialog_devices::on_btn_edit_clicked()
 {
-    if (QStandardItem *item = table->selected_item(eui_column))
-        edit(item);
+    guarded([this]() {
+        if (QStandardItem *item = table->selected_item(eui_column))
+            edit(item);
+    });
 }
 
 void Dialog_devices::on_double_click(const QModelIndex &index)
 {
-    if (QStandardItem *item = table->item_in_row_of(index, eui_column))
-        edit(item);
+    guarded([this, &index]() {
+        if (QStandardItem *item = table->item_in_row_of(index, eui_column))
+            edit(item);
+    });
+}
+
+void Dialog_devices::on_btn_delete_clicked()
+{
+    guarded([this]() {
+        if (QStandardItem *item = table->selected_item(eui_column))
+            remove(item);
+    });
+}
+
+void Dialog_devices::guarded(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const std::exception &e) {
+        report_exception(e, this);
+    }
 }
 
 void Dialog_devices::edit(QStandardItem *item)
@@ -296,11 +319,8 @@ void Dialog_devices::edit(QStandardItem *item)
         changed(false);
 }
 
-void Dialog_devices::on_btn_delete_clicked()
+void Dialog_devices::remove(QStandardItem *item)
 {
-    QStandardItem *item = table->selected_item(eui_column);
-    if (item == nullptr)
-        return;
     const auto record = record_of(item);
     if (record == served_devices.end())
         return;

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class QLineEdit;
@@ -68,7 +69,10 @@ private slots:
     void on_clients_changed();
 
 private:
+    // Runs a slot's work; an exception is shown over the dialog instead of leaving the slot.
+    void guarded(const std::function<void()> &action);
     void edit(QStandardItem *item);
+    void remove(QStandardItem *item);
     // The record behind a row's EUI cell; none, reported, for a row that names no record.
     Served_devices::iterator record_of(QStandardItem *item);
     // Saves the list, tells the link and the main window, and shows the new list.
