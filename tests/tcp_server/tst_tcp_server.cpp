@@ -142,6 +142,37 @@ private slots:
         QVERIFY(log.contains(tcp(".send 0x{68 65 6C 6C 6F}")));
     }
 
+    // A group of size 0 writes nothing but is traced as an empty send.
+    void empty_group_writes_nothing()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        server->on_modem_data(packet(QByteArray()), false, 0);
+        QVERIFY(log_contents().contains(tcp(".send {}")));
+        server->on_modem_data(packet("after"), false, 0);
+        QCOMPARE(receive(*client, 5), QByteArray("after"));
+    }
+
+    // Clients are counted under the lock; the window is told only while the link is up,
+    // but the pending bit is set all the same.
+    void clients_counted_without_telling_a_link_that_is_down()
+    {
+        QSignalSpy told(link.get(), &Ws_connection::clients_changed);
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_COMPARE(clients(), 1);
+        {
+            QMutexLocker lock(&state_mutex);
+            QVERIFY(state_flags & clients_changed_pending);
+        }
+        client->disconnectFromHost();
+        QTRY_COMPARE(clients(), 0);
+        QCOMPARE(told.count(), 0);
+    }
+
     // Without a client, uplink packets are dropped unseen, repeats included.
     void uplink_without_client_is_ignored()
     {
