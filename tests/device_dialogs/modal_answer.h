@@ -13,7 +13,7 @@
 template<class T>
 void answer_modal(std::function<void(T *)> act, int max_polls = 400)
 {
-    auto *timer = new QTimer;
+    auto *timer = new QTimer(qApp);
     auto polls = std::make_shared<int>(0);
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, polls, act, max_polls]() {
