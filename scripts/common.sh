@@ -7,7 +7,7 @@ build_dir=${QUVO_BUILD_DIR:-$root/build}
 # Debian 12 packages needed to build the program and run its tests and demo.
 packages=(
     qtbase5-dev libqt5websockets5-dev cmake ninja-build g++ ccache
-    xvfb xauth fonts-dejavu-core netcat-openbsd openssl
+    xvfb xauth fonts-dejavu-core netcat-openbsd openssl libssl3
 )
 
 ensure_packages() {
