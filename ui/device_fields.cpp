@@ -4,6 +4,7 @@
 #include "ui/field_readers.h"
 #include "ui/resources_for_editing.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QFontMetrics>
 #include <QLabel>
@@ -15,6 +16,8 @@
 namespace {
 
 constexpr int eui_digits = 16;
+// The filters look for parts of an EUI at the most.
+constexpr int filter_length = eui_digits;
 constexpr std::uint32_t max_port = 65535;
 constexpr std::uint32_t min_frame = 1;
 constexpr std::uint32_t max_frame = 9999;
@@ -49,6 +52,30 @@ void fit_to_hex_digits(QLineEdit &edit, int digits)
     int hex_digit = 0;
     hex_digit_widths(QFontMetrics(edit.font(), &edit), digit, hex_digit);
     edit.setMinimumWidth((digits + field_padding_digits) * hex_digit);
+}
+
+Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields)
+{
+    const Resources_for_editing &res = Resources_for_editing::get();
+    auto *row = new QHBoxLayout;
+    rows.addLayout(row);
+    auto *text_label = new QLabel(res.filter_label);
+    text_label->setToolTip(res.filter_tip);
+    row->addWidget(text_label);
+    auto *text = new QLineEdit;
+    text->setMaxLength(filter_length);
+    text->setFont(font_mono());
+    text->setToolTip(res.filter_tip);
+    fit_to_hex_digits(*text, filter_length);
+    row->addWidget(text);
+    auto *field_label = new QLabel(res.field_label);
+    field_label->setToolTip(res.field_tip);
+    row->addWidget(field_label);
+    auto *field = new QComboBox;
+    field->addItems(fields);
+    field->setToolTip(res.field_tip);
+    row->addWidget(field);
+    return {text, field};
 }
 
 Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_setup &port,

@@ -4,12 +4,21 @@
 
 #include <QString>
 
+class QComboBox;
 class QLineEdit;
+class QStringList;
 class QVBoxLayout;
 class QWidget;
 
 // Keeps a line edit at least wide enough for the given number of hexadecimal digits.
 void fit_to_hex_digits(QLineEdit &edit, int digits);
+
+// The filter row of the device tables: the filter text and the column it is looked for in.
+struct Filter_row {
+    QLineEdit *text;
+    QComboBox *field;
+};
+Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields);
 
 // What the three fields of a device dialog hold once read.
 struct Device_entry {

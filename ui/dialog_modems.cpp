@@ -24,7 +24,6 @@
 namespace {
 
 constexpr unsigned module = 6;
-constexpr int filter_length = 16;
 constexpr int column_count = 2;
 
 bool in_order(int index)
@@ -127,24 +126,9 @@ Dialog_modems::Dialog_modems(QWidget *parent)
     which_row->addWidget(which);
     which_row->addStretch();
 
-    auto *filter_row = new QHBoxLayout;
-    rows->addLayout(filter_row);
-    auto *filter_label = new QLabel(res.filter_label);
-    filter_label->setToolTip(res.filter_tip);
-    filter_row->addWidget(filter_label);
-    filter = new QLineEdit;
-    filter->setMaxLength(filter_length);
-    filter->setFont(font_mono());
-    filter->setToolTip(res.filter_tip);
-    fit_to_hex_digits(*filter, filter_length);
-    filter_row->addWidget(filter);
-    auto *field_label = new QLabel(res.field_label);
-    field_label->setToolTip(res.field_tip);
-    filter_row->addWidget(field_label);
-    auto *field = new QComboBox;
-    field->addItems({res.eui_label, res.name_label, res.all_fields});
-    field->setToolTip(res.field_tip);
-    filter_row->addWidget(field);
+    const Filter_row filter_row = add_filter_row(*rows, {res.eui_label, res.name_label, res.all_fields});
+    filter = filter_row.text;
+    QComboBox *field = filter_row.field;
 
     table = new Table(this);
     rows->addWidget(table);
