@@ -3,6 +3,7 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "link/ws_connection.h"
 #include "lora_sim/sim_server.h"
 
 #include <QFile>
@@ -391,6 +392,101 @@ private slots:
         QCOMPARE(receive(*fresh, 3), QByteArray("new"));
         QCOMPARE(downlink_payloads(), QList<QByteArray>{"new"});
         QTRY_VERIFY(log_contents().contains(QStringLiteral("tcp%1.shutdown_ok").arg(port)));
+    }
+    // An edited server is replaced while its client's message awaits a refusal: the refusal
+    // reaches nobody, the queued message of the old client is not sent, the link stays up.
+    void edit_while_a_message_is_in_flight()
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        settings.interframe_delay = 20;
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        sim->faults().send_data.delay_ms = 600;
+        sim->faults().append_false.insert(eui_a);
+        auto client = connect_client(port);
+        QVERIFY(client);
+        QTRY_COMPARE(clients(), 1);
+        client->write("1");
+        QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 1, 5000);
+        client->write("2");
+        QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral(".recv 0x{32}")), 5000);
+        QTest::qWait(60);
+        QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
+        {
+            QMutexLocker lock(&state_mutex);
+            served_devices[eui_a].max_frame = 77;
+        }
+        QMetaObject::invokeMethod(registered_ws_connection, "update_servers", Qt::QueuedConnection);
+        QVERIFY(gone.wait(5000));
+        client.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("shutdown_server_ok")), 5000);
+        auto next = connect_client(port);
+        QVERIFY(next);
+        QTRY_COMPARE(clients(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 0, 5000);
+        sim->faults().append_false.clear();
+        sim->faults().send_data.delay_ms = 0;
+        next->write("3");
+        QCOMPARE(receive(*next, 1), QByteArray("3"));
+        QCOMPARE(sim->connections_accepted(), 1);
+        QCOMPARE(downlink_payloads(), (QList<QByteArray>{"3"}));
+    }
+
+    // The refusal of the old client's message must not close the client that replaced it.
+    void refusal_after_replacement()
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        settings.interframe_delay = 20;
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        sim->faults().send_data.delay_ms = 500;
+        sim->faults().append_false.insert(eui_a);
+        auto old = connect_client(port);
+        QVERIFY(old);
+        QTRY_COMPARE(clients(), 1);
+        old->write("1");
+        QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 1, 5000);
+        auto fresh = connect_client(port);
+        QVERIFY(fresh);
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 0, 5000);
+        sim->faults().append_false.clear();
+        sim->faults().send_data.delay_ms = 0;
+        QTest::qWait(100);
+        QCOMPARE(fresh->state(), QAbstractSocket::ConnectedState);
+        fresh->write("2");
+        QCOMPARE(receive(*fresh, 1), QByteArray("2"));
+    }
+
+    // A client leaves with a message in flight and one queued, then its server goes away:
+    // both are still sent and their refusals reach nobody.
+    void leaving_client_then_server_removed()
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        settings.interframe_delay = 20;
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        sim->faults().send_data.delay_ms = 600;
+        sim->faults().append_false.insert(eui_a);
+        auto client = connect_client(port);
+        QVERIFY(client);
+        client->write("1");
+        QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 1, 5000);
+        client->write("2");
+        client->disconnectFromHost();
+        QTRY_COMPARE(clients(), 0);
+        {
+            QMutexLocker lock(&state_mutex);
+            served_devices.erase(eui_a);
+        }
+        QMetaObject::invokeMethod(registered_ws_connection, "update_servers", Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(!has_server(eui_a), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("shutdown_server_ok")), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 0, 5000);
+        QCOMPARE(sim->connections_accepted(), 1);
     }
 };
 
