@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <QMutexLocker>
 
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
@@ -21,9 +22,14 @@ constexpr unsigned long stop_timeout_ms = 5000;
 
 Engine::~Engine()
 {
+    wind_up(0);
+}
+
+void Engine::wind_up(int exit_code)
+{
     if (isRunning() && !stop(stop_timeout_ms)) {
-        // Destroying a running thread would crash; end as the immediate exit does.
-        std::_Exit(0);
+        std::fflush(nullptr);
+        std::_Exit(exit_code);
     }
 }
 

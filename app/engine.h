@@ -11,7 +11,7 @@ class Engine : public QThread {
     Q_DISABLE_COPY(Engine)
 public:
     Engine() = default;
-    // Stops the thread in order first when it still runs (see stop).
+    // Winds the thread up (see wind_up) with exit code 0.
     ~Engine() override;
 
     // True once the thread body has returned; the finished signal follows or has passed.
@@ -21,6 +21,11 @@ public:
     // link to shut down as the exit button does and waits up to timeout_ms for the thread.
     // Returns whether the thread has ended.
     bool stop(unsigned long timeout_ms);
+
+    // After the main event loop: stops the thread in order when it still runs; should it not
+    // end in time, the process ends at once with exit_code, since destroying a running thread
+    // would crash.
+    void wind_up(int exit_code);
 
 protected:
     void run() override;

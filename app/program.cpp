@@ -47,7 +47,11 @@ int start_and_run()
     Main_window window(engine);
     window.show();
     engine.start();
-    return QApplication::exec();
+    const int exit_code = QApplication::exec();
+    // The loop can also end without the exit dialog (the window's close control, a fatal
+    // stop of the link); the thread must end before the Engine goes, and the code stands.
+    engine.wind_up(exit_code);
+    return exit_code;
 }
 
 } // namespace

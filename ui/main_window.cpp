@@ -265,6 +265,7 @@ void Main_window::on_btn_about_clicked()
 void Main_window::on_btn_exit_clicked()
 {
     int result = QDialog::Rejected;
+    bool left_by_user = false;
     try {
         {
             QMutexLocker lock(&state_mutex);
@@ -272,7 +273,12 @@ void Main_window::on_btn_exit_clicked()
         }
         emit shutdown();
         Dialog_exit dialog(this, engine);
+        connect(&dialog, &QDialog::rejected, this, [&left_by_user] { left_by_user = true; });
         result = dialog.exec();
+        // Rejected without the user: the application was told to end while the dialog
+        // waited (a fatal stop of the link), and its exit code must stand.
+        if (result == QDialog::Rejected && !left_by_user)
+            return;
     } catch (const std::exception &e) {
         report_exception(e, this);
     }

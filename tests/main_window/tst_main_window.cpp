@@ -48,6 +48,7 @@ private slots:
     void f1_opens_about();
     void cannot_be_resized();
     void real_link_drives_the_window_and_exit_ends_it();
+    void application_end_while_exit_dialog_waits_keeps_its_code();
 
 private:
     Label_with_size *label(const char *name) const;
@@ -410,6 +411,21 @@ void Tst_main_window::real_link_drives_the_window_and_exit_ends_it()
     QVERIFY(!window->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(label("state")->text(), QStringLiteral("нет"), 10000);
+}
+
+// A fatal stop of the link ends the application with code 1, also while the exit dialog
+// waits; that end of the dialog is not the user's immediate exit, which would end the
+// process at once with code 0 (and this test program with it, before its totals).
+void Tst_main_window::application_end_while_exit_dialog_waits_keeps_its_code()
+{
+    // The thread is never started, so only the application's end can close the dialog.
+    QTimer::singleShot(50, [] { QCoreApplication::exit(1); });
+    window->on_btn_exit_clicked();
+    QVERIFY(window->isVisible());
+
+    // Leave the application able to run event loops again for the tests after this one.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCOMPARE(QCoreApplication::exec(), 0);
 }
 
 QTEST_MAIN(Tst_main_window)
