@@ -93,6 +93,27 @@ private:
         engine->start();
     }
 
+    // One echo modem served, its server running, and its downlinks refused after delay_ms,
+    // so that a message stays in flight for a while. Gives the modem's port, 0 on failure.
+    quint16 start_with_slow_refusals(int delay_ms)
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        settings.interframe_delay = 20;
+        start();
+        if (!QTest::qWaitFor([] { return has_server(eui_a); }, 5000))
+            return 0;
+        sim->faults().send_data.delay_ms = delay_ms;
+        sim->faults().append_false.insert(eui_a);
+        return port;
+    }
+
+    // What the devices dialog does after an edit: the link reconciles its servers at once.
+    void reconcile_now()
+    {
+        QMetaObject::invokeMethod(registered_ws_connection, "update_servers", Qt::QueuedConnection);
+    }
+
     // A connected client of the modem's port.
     std::unique_ptr<QTcpSocket> connect_client(quint16 port)
     {
@@ -397,13 +418,8 @@ private slots:
     // reaches nobody, the queued message of the old client is not sent, the link stays up.
     void edit_while_a_message_is_in_flight()
     {
-        sim->add_modem(echo_modem(eui_a));
-        const quint16 port = serve(eui_a);
-        settings.interframe_delay = 20;
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        sim->faults().send_data.delay_ms = 600;
-        sim->faults().append_false.insert(eui_a);
+        const quint16 port = start_with_slow_refusals(600);
+        QVERIFY(port);
         auto client = connect_client(port);
         QVERIFY(client);
         QTRY_COMPARE(clients(), 1);
@@ -417,7 +433,7 @@ private slots:
             QMutexLocker lock(&state_mutex);
             served_devices[eui_a].max_frame = 77;
         }
-        QMetaObject::invokeMethod(registered_ws_connection, "update_servers", Qt::QueuedConnection);
+        reconcile_now();
         QVERIFY(gone.wait(5000));
         client.reset();
         QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("shutdown_server_ok")), 5000);
@@ -436,13 +452,8 @@ private slots:
     // The refusal of the old client's message must not close the client that replaced it.
     void refusal_after_replacement()
     {
-        sim->add_modem(echo_modem(eui_a));
-        const quint16 port = serve(eui_a);
-        settings.interframe_delay = 20;
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        sim->faults().send_data.delay_ms = 500;
-        sim->faults().append_false.insert(eui_a);
+        const quint16 port = start_with_slow_refusals(500);
+        QVERIFY(port);
         auto old = connect_client(port);
         QVERIFY(old);
         QTRY_COMPARE(clients(), 1);
@@ -463,13 +474,8 @@ private slots:
     // both are still sent and their refusals reach nobody.
     void leaving_client_then_server_removed()
     {
-        sim->add_modem(echo_modem(eui_a));
-        const quint16 port = serve(eui_a);
-        settings.interframe_delay = 20;
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        sim->faults().send_data.delay_ms = 600;
-        sim->faults().append_false.insert(eui_a);
+        const quint16 port = start_with_slow_refusals(600);
+        QVERIFY(port);
         auto client = connect_client(port);
         QVERIFY(client);
         client->write("1");
@@ -481,7 +487,7 @@ private slots:
             QMutexLocker lock(&state_mutex);
             served_devices.erase(eui_a);
         }
-        QMetaObject::invokeMethod(registered_ws_connection, "update_servers", Qt::QueuedConnection);
+        reconcile_now();
         QTRY_VERIFY_WITH_TIMEOUT(!has_server(eui_a), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("shutdown_server_ok")), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 2, 5000);
