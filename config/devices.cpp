@@ -144,7 +144,10 @@ void write_devices()
         throw Err(QCoreApplication::translate("main", "Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."));
 
     QTextStream out(&file);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 streams are UTF-8 unless told otherwise.
     out.setCodec("UTF-8");
+#endif
     out.setGenerateByteOrderMark(true);
     out << QCoreApplication::translate("main", "# Содержимое этого файла сформировано программой %1 %2.\n\n")
                .arg(QLatin1String(build_info::program_name), QLatin1String(build_info::version));

@@ -3,10 +3,10 @@
 #include "config/devices.h"
 
 #include <QString>
+#include <QStringList>
 
 class QComboBox;
 class QLineEdit;
-class QStringList;
 class QVBoxLayout;
 class QWidget;
 

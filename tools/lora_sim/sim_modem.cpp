@@ -115,7 +115,10 @@ std::optional<QVector<Sim_modem>> read_modems_file(const QString &file_name, QSt
         return std::nullopt;
     }
     QTextStream in(&file);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 streams are UTF-8 unless told otherwise.
     in.setCodec("UTF-8");
+#endif
     QVector<Sim_modem> modems;
     for (int line_number = 1; !in.atEnd(); ++line_number) {
         const QString line = in.readLine().trimmed();
