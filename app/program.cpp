@@ -5,6 +5,8 @@
 #include "app/error_box.h"
 #include "app/fonts.h"
 #include "app/log.h"
+#include "app/shared_state.h"
+#include "app/stop_signals.h"
 #include "app/version.h"
 #include "config/devices.h"
 #include "config/settings.h"
@@ -13,7 +15,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QMutexLocker>
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 // Outside any namespace, as the macro requires. The resources live in the core
@@ -31,6 +36,24 @@ void set_application_icon()
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/morvane.ico")));
 }
 
+// A stop signal does what the exit button does, unless an exit is already under way.
+void start_orderly_exit(Main_window &window)
+{
+    {
+        QMutexLocker lock(&state_mutex);
+        if (state_flags & shutdown_requested)
+            return;
+    }
+    window.on_btn_exit_clicked();
+}
+
+// As the exit dialog's button does: peers whose connections are still open find out on their own.
+void exit_at_once()
+{
+    std::fflush(nullptr);
+    std::_Exit(exit_ok);
+}
+
 // Everything after the command line was accepted, strictly in this order.
 int start_and_run()
 {
@@ -43,8 +66,14 @@ int start_and_run()
 
     // Local objects in this order, so that the window goes first after the loop; the
     // window exists before the thread starts, so the link always finds it registered.
+    // Lives longest, so that no stop signal takes its default action while the thread is
+    // wound up after the loop.
+    Stop_signals stop_signals;
     Engine engine;
     Main_window window(engine);
+    QObject::connect(&stop_signals, &Stop_signals::orderly_exit, &window,
+                     [&window] { start_orderly_exit(window); });
+    QObject::connect(&stop_signals, &Stop_signals::immediate_exit, &exit_at_once);
     window.show();
     engine.start();
     const int exit_code = QApplication::exec();
