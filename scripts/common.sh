@@ -4,10 +4,13 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${QUVO_BUILD_DIR:-$root/build}
 
-# Debian 12 packages needed to build the program and run its tests and demo.
+# Debian 12 packages needed to build the program (on Qt 5 and Qt 6), package it, and run its
+# tests and demo.
 packages=(
     qtbase5-dev libqt5websockets5-dev cmake ninja-build g++ ccache
     xvfb xauth fonts-dejavu-core netcat-openbsd openssl libssl3
+    qt6-base-dev qt6-websockets-dev qt6-qpa-plugins
+    dpkg-dev desktop-file-utils man-db
 )
 
 ensure_packages() {
