@@ -1,5 +1,6 @@
 #include "config/settings.h"
 
+#include "config/address_readers.h"
 #include "parser/load_file.h"
 #include "parser/utf8_file_parser.h"
 
@@ -112,6 +113,8 @@ void read_config(const QString &file_name)
     bool have_interframe_delay = false;
     bool have_trace_ws = false;
     bool have_trace_tcp = false;
+    bool have_tcp_listen = false;
+    bool have_tcp_allow = false;
 
     constexpr std::uint16_t max_timing = 60000;
 
@@ -147,8 +150,12 @@ void read_config(const QString &file_name)
             s.trace_ws = read_trace_level(p, QT_TRANSLATE_NOOP("parser", "неправильное значение параметра «trace_ws»: знаю только значения «err», «bad_frames» и «all»."));
         } else if (p.begin_param("trace_tcp", have_trace_tcp)) {
             s.trace_tcp = read_trace_level(p, QT_TRANSLATE_NOOP("parser", "неправильное значение параметра «trace_tcp»: знаю только значения «err», «bad_frames» и «all»."));
+        } else if (p.begin_param("tcp_listen", have_tcp_listen)) {
+            s.tcp_listen = read_listen_address(p);
+        } else if (p.begin_param("tcp_allow", have_tcp_allow)) {
+            s.tcp_allow = read_allowed_networks(p);
         } else {
-            p.fail(tr_parser("неизвестный параметр. Знаю только параметры «ws_url», «ws_login», «ws_password», «ws_connect_timeout», «ws_auth_timeout», «ws_reconnect_delay», «ws_devlist_period», «ws_devlist_timeout», «ws_data_timeout», «devices_file», «default_max_frame», «interframe_delay», «trace_ws» и «trace_tcp»."));
+            p.fail(tr_parser("неизвестный параметр. Знаю только параметры «ws_url», «ws_login», «ws_password», «ws_connect_timeout», «ws_auth_timeout», «ws_reconnect_delay», «ws_devlist_period», «ws_devlist_timeout», «ws_data_timeout», «devices_file», «default_max_frame», «interframe_delay», «trace_ws», «trace_tcp», «tcp_listen» и «tcp_allow»."));
         }
 
         // The next parameter must begin on a later line.

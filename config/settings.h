@@ -1,15 +1,23 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QSsl>
 #include <QSslCertificate>
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 enum class Trace_level : int {
     err = 0,
     bad_frames = 1,
     all = 2
+};
+
+// A network of tcp_allow: its address, host bits clear, and the length of its prefix.
+struct Ip_network {
+    QHostAddress address;
+    int prefix_length;
 };
 
 // The configuration of the process, read once at start-up and only read afterwards.
@@ -30,6 +38,8 @@ struct Settings {
     std::uint32_t interframe_delay = 15;
     Trace_level trace_ws = Trace_level::bad_frames;
     Trace_level trace_tcp = Trace_level::bad_frames;
+    QHostAddress tcp_listen{QHostAddress::Any};  // every local IPv4 and IPv6 address
+    std::vector<Ip_network> tcp_allow;           // empty: a client may come from anywhere
 };
 
 // The one record of the process.

@@ -36,6 +36,8 @@ private slots:
     void layout();
     void certificate_data();
     void certificate();
+    void network_keys_data();
+    void network_keys();
 
     void errors_data();
     void errors();
@@ -216,6 +218,53 @@ void Tst_config::certificate()
     }
 }
 
+void Tst_config::network_keys_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QString>("allow");
+
+    const QString any = "any";
+    QTest::newRow("neither key: every address, anyone") << QByteArray() << any << "";
+    QTest::newRow("listen on IPv4 loopback") << QByteArray("tcp_listen = 127.0.0.1\n") << "127.0.0.1" << "";
+    QTest::newRow("listen on IPv6 loopback, comment") << QByteArray("tcp_listen=::1# only here\n") << "::1"
+                                                      << "";
+    QTest::newRow("listen on every IPv4 address") << QByteArray("tcp_listen = 0.0.0.0") << "0.0.0.0" << "";
+    QTest::newRow("listen with a scope") << QByteArray("tcp_listen = fe80::1%eth0") << "fe80::1%eth0" << "";
+    QTest::newRow("leading zeros are decimal") << QByteArray("tcp_listen = 010.000.000.001")
+                                               << "10.0.0.1" << "";
+    QTest::newRow("one network") << QByteArray("tcp_allow = 192.168.1.0/24") << any << "192.168.1.0/24";
+    QTest::newRow("hosts and networks of both kinds") << QByteArray("tcp_allow = 10.0.0.5, ::1/128,0.0.0.0/0")
+                                                      << any << "10.0.0.5/32 ::1/128 0.0.0.0/0";
+    QTest::newRow("list over lines with comments")
+        << QByteArray("tcp_allow = 10.0.0.0/8,   # office\n  192.168.0.0/16 ,\n\n// lab\n FD00::/8\ntcp_listen = ::1")
+        << "::1" << "10.0.0.0/8 192.168.0.0/16 fd00::/8";
+    QTest::newRow("comment right after a prefix") << QByteArray("tcp_allow = 127.0.0.1/32//loopback") << any
+                                                  << "127.0.0.1/32";
+    QTest::newRow("comment right after an address") << QByteArray("tcp_allow = ::1//loopback") << any << "::1/128";
+    QTest::newRow("prefix with leading zeros") << QByteArray("tcp_allow = 10.0.0.0/008") << any << "10.0.0.0/8";
+    QTest::newRow("IPv4 written as IPv6") << QByteArray("tcp_allow = ::ffff:192.168.1.0/120, ::ffff:10.0.0.1")
+                                          << any << "192.168.1.0/24 10.0.0.1/32";
+    QTest::newRow("every IPv6 address stays IPv6") << QByteArray("tcp_allow = ::/0") << any << "::/0";
+}
+
+// The two keys of the TCP side; a file without them keeps the ports open to everyone, as ever.
+void Tst_config::network_keys()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, listen);
+    QFETCH(QString, allow);
+
+    QCOMPARE(read_error(write_config(required + text)), QString());
+    const QHostAddress expected = listen == "any" ? QHostAddress(QHostAddress::Any) : QHostAddress(listen);
+    QCOMPARE(settings.tcp_listen.protocol(), expected.protocol());
+    QCOMPARE(settings.tcp_listen.toString(), expected.toString());
+    QStringList networks;
+    for (const Ip_network &network : settings.tcp_allow)
+        networks << network.address.toString() + '/' + QString::number(network.prefix_length);
+    QCOMPARE(networks.join(' '), allow);
+}
+
 void Tst_config::errors_data()
 {
     QTest::addColumn<QByteArray>("text");
@@ -248,7 +297,8 @@ void Tst_config::errors_data()
     QTest::newRow("unknown parameter") << QByteArray("ws_url = \"a\"\n  WS_LOGIN = \"a\"") << 2 << 3
         << "неизвестный параметр. Знаю только параметры «ws_url», «ws_login», «ws_password», «ws_connect_timeout», "
            "«ws_auth_timeout», «ws_reconnect_delay», «ws_devlist_period», «ws_devlist_timeout», «ws_data_timeout», "
-           "«devices_file», «default_max_frame», «interframe_delay», «trace_ws» и «trace_tcp».";
+           "«devices_file», «default_max_frame», «interframe_delay», «trace_ws», «trace_tcp», «tcp_listen» и "
+           "«tcp_allow».";
     QTest::newRow("longer name") << QByteArray("ws_urls = \"a\"") << 1 << 7 << "ожидается символ «=».";
     QTest::newRow("trace_ws = errors") << QByteArray("trace_ws = errors") << 1 << 15 << end_of_line;
     QTest::newRow("trace_ws = none") << QByteArray("trace_ws = none") << 1 << 12
@@ -259,6 +309,49 @@ void Tst_config::errors_data()
                                            << "здесь должна быть строка в двойных кавычках.";
     QTest::newRow("control character in a string") << QByteArray("ws_password = \"a\\nb\"") << 1 << 17
         << "в строке обнаружен недопустимый символ с кодом 0x0a (эта строка не должна содержать управляющие символы).";
+
+    const QString bad_listen = "неправильное значение параметра «tcp_listen»: ожидается адрес IPv4 или IPv6 без "
+                               "кавычек, например 127.0.0.1 или ::1.";
+    const QString bad_allow = "неправильное значение параметра «tcp_allow»: ожидается адрес IPv4 или IPv6 без кавычек, "
+                              "за которым может стоять «/» и длина префикса сети, например 192.168.1.0/24 или ::1/128; "
+                              "адреса в списке разделяются запятыми.";
+    QTest::newRow("tcp_listen a host name") << QByteArray("tcp_listen = localhost") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen quoted") << QByteArray("tcp_listen = \"127.0.0.1\"") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen part over 255") << QByteArray("tcp_listen = 127.0.0.256") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen three parts") << QByteArray("tcp_listen = 127.0.1") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen four-digit part") << QByteArray("tcp_listen = 1270.0.0.1") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen hexadecimal part") << QByteArray("tcp_listen = 0x7f.0.0.1") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen two ::") << QByteArray("tcp_listen = 1::2::3") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen IPv4 with a scope") << QByteArray("tcp_listen = 127.0.0.1%lo") << 1 << 14 << bad_listen;
+    QTest::newRow("tcp_listen without value") << QByteArray("tcp_listen =\n") << 2 << 1 << bad_listen;
+    QTest::newRow("tcp_listen with a prefix") << QByteArray("tcp_listen = 127.0.0.1/8") << 1 << 23 << end_of_line;
+    QTest::newRow("tcp_listen two addresses") << QByteArray("tcp_listen = 127.0.0.1, ::1") << 1 << 23 << end_of_line;
+    QTest::newRow("tcp_listen repeated") << QByteArray("tcp_listen = ::1\ntcp_listen = ::1") << 2 << 11
+                                         << "параметр «tcp_listen» уже определён выше по тексту.";
+    QTest::newRow("tcp_allow repeated") << QByteArray("tcp_allow = ::1\ntcp_allow") << 2 << 10
+                                        << "параметр «tcp_allow» уже определён выше по тексту.";
+    QTest::newRow("tcp_allow a host name") << QByteArray("tcp_allow = localhost") << 1 << 13 << bad_allow;
+    QTest::newRow("tcp_allow five parts") << QByteArray("tcp_allow = 010.0.0.0.1") << 1 << 13 << bad_allow;
+    QTest::newRow("tcp_allow IPv4 prefix 33") << QByteArray("tcp_allow = 10.0.0.0/33") << 1 << 23
+                                              << "число слишком большое (должно быть не более 32)";
+    QTest::newRow("tcp_allow IPv6 prefix 129") << QByteArray("tcp_allow = ::1/129") << 1 << 19
+                                               << "число слишком большое (должно быть не более 128)";
+    QTest::newRow("tcp_allow no prefix after /") << QByteArray("tcp_allow = 10.0.0.0/") << 1 << 22
+                                                 << "ожидается десятичное число";
+    QTest::newRow("tcp_allow a mask instead of a prefix") << QByteArray("tcp_allow = 10.0.0.0/255.0.0.0") << 1 << 24
+                                                          << "число слишком большое (должно быть не более 32)";
+    QTest::newRow("tcp_allow IPv4 host bits") << QByteArray("tcp_allow = 192.168.1.10/24") << 1 << 13
+        << "192.168.1.10/24 - не адрес сети: биты адреса после первых 24 должны быть нулевыми (адрес этой сети - "
+           "192.168.1.0/24).";
+    QTest::newRow("tcp_allow IPv6 host bits") << QByteArray("tcp_allow = ::1/128, FD00::1/64") << 1 << 22
+        << "FD00::1/64 - не адрес сети: биты адреса после первых 64 должны быть нулевыми (адрес этой сети - fd00::/64).";
+    QTest::newRow("tcp_allow empty entry") << QByteArray("tcp_allow = 10.0.0.0/8,,10.0.0.1") << 1 << 24 << bad_allow;
+    QTest::newRow("tcp_allow bad entry after a comma") << QByteArray("tcp_allow = 10.0.0.0/8 ,10") << 1 << 25 << bad_allow;
+    QTest::newRow("tcp_allow comma at the end of the file") << QByteArray("tcp_allow = 10.0.0.0/8,\n") << 2 << 1 << bad_allow;
+    QTest::newRow("tcp_allow next parameter after a comma") << QByteArray("tcp_allow = ::1,\ntrace_ws = all") << 2 << 1
+                                                            << bad_allow;
+    QTest::newRow("tcp_allow without comma") << QByteArray("tcp_allow = 10.0.0.0/8 192.168.0.0/16") << 1 << 23
+                                             << end_of_line;
     QTest::newRow("letter outside a literal") << QByteArray("ws_url = \"Ж\"\nЖ") << 2 << 1
         << "неожиданный байт 0xd0 (ожидаются пробельные символы или первый символ лексемы).";
 }
