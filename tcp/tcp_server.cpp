@@ -6,6 +6,7 @@
 #include "config/settings.h"
 #include "link/ws_connection.h"
 #include "tcp/client_message.h"
+#include "tcp/peer_access.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -37,10 +38,14 @@ Tcp_server::Tcp_server(Ws_connection &owner, Eui eui, const Device_params &param
     if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection))
         throw Debug(place_code(module, 1));
     trace(prefix() + QStringLiteral(".listen"));
-    if (!listener.listen(QHostAddress::Any, tcp_port)) {
+    if (!listener.listen(settings.tcp_listen, tcp_port)) {
         static const QString text = QCoreApplication::translate(
             "log", "Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «%2».");
-        throw Err(text.arg(tcp_port).arg(listener.errorString()));
+        static const QString text_at = QCoreApplication::translate(
+            "log", "Не удалось создать серверный сокет, слушающий порт TCP %1 на адресе %2. Qt говорит: «%3».");
+        if (settings.tcp_listen == QHostAddress::Any)
+            throw Err(text.arg(QString::number(tcp_port), listener.errorString()));
+        throw Err(text_at.arg(QString::number(tcp_port), settings.tcp_listen.toString(), listener.errorString()));
     }
     owner.increment_alive_count();
 }
@@ -104,6 +109,10 @@ QTcpSocket *Tcp_server::accept_next()
         return nullptr;
     }
     for (; socket; socket = listener.nextPendingConnection()) {
+        if (!peer_allowed(socket->peerAddress())) {
+            refuse(socket);
+            continue;
+        }
         trace(peer_prefix(socket) + QStringLiteral(".accept"));
         if (!connect(socket, &QObject::destroyed, this, &Tcp_server::on_connection_destroyed)) {
             log_unexpected(place_code(module, 103));
@@ -122,6 +131,16 @@ QTcpSocket *Tcp_server::accept_next()
         candidate = socket;
     }
     return candidate;
+}
+
+// Closed at once: a client that tcp_allow keeps out is neither counted nor served, and the
+// client being served stays.
+void Tcp_server::refuse(QTcpSocket *socket)
+{
+    trace(peer_prefix(socket) + QStringLiteral(".refused"));
+    refusal_log().refused(tcp_port, socket->peerAddress(), socket->peerPort());
+    socket->abort();
+    delete socket;
 }
 
 void Tcp_server::serve(QTcpSocket *socket)

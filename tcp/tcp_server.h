@@ -19,6 +19,7 @@ class Ws_connection;
 // at a time (a newcomer replaces the one being served), cuts the client's bytes into
 // messages at every pause of interframe_delay and hands them to the link; uplink
 // packets of the modem come back through on_modem_data and go to the client whole.
+// The port listens at tcp_listen; a peer that tcp_allow keeps out is closed at once.
 //
 // It counts references: one of its own, given up by shutdown_server, and one for every
 // accepted socket until that socket is destroyed; the last one gone deletes it.
@@ -54,6 +55,7 @@ private slots:
 
 private:
     QTcpSocket *accept_next();
+    void refuse(QTcpSocket *socket);
     void serve(QTcpSocket *socket);
     void replace_client(QTcpSocket *socket);
     void finish_message();

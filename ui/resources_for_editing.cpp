@@ -1,9 +1,61 @@
 #include "ui/resources_for_editing.h"
 
+#include <QCoreApplication>
+
 const Resources_for_editing &Resources_for_editing::get()
 {
     static const Resources_for_editing resources;
     return resources;
+}
+
+namespace {
+
+// The networks a few to a line, as the other tips are wrapped; a long list is cut short.
+QString network_lines(const std::vector<Ip_network> &networks)
+{
+    constexpr int line_width = 64;
+    constexpr std::size_t shown = 24;
+    QString text;
+    QString line;
+    for (std::size_t i = 0; i < networks.size() && i < shown; ++i) {
+        const Ip_network &network = networks[i];
+        const int host_length = network.address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
+        QString item = network.address.toString();
+        if (network.prefix_length != host_length)
+            item += QLatin1Char('/') + QString::number(network.prefix_length);
+        if (!line.isEmpty() && line.size() + 2 + item.size() > line_width) {
+            text += line + QStringLiteral(",\n");
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(", ")) + item;
+    }
+    text += line;
+    if (networks.size() > shown)
+        text += QCoreApplication::translate("Resources_for_editing", " и ещё %1").arg(networks.size() - shown);
+    return text;
+}
+
+} // namespace
+
+QString Resources_for_editing::port_access_text(const QHostAddress &listen, const std::vector<Ip_network> &allow)
+{
+    const QString where = listen == QHostAddress::Any
+        ? tr("Порт слушается на всех адресах нашего компьютера (IPv4 и IPv6);\n"
+             "один адрес можно задать параметром tcp_listen в файле\n"
+             "конфигурации.")
+        : tr("Порт слушается только на адресе %1 (параметр tcp_listen\n"
+             "в файле конфигурации).").arg(listen.toString());
+    const QString who = allow.empty()
+        ? tr("Соединиться может клиент с любого адреса; новый клиент заменяет\n"
+             "обслуживаемого. Список адресов, с которых разрешено соединяться,\n"
+             "можно задать параметром tcp_allow в файле конфигурации.")
+        : tr("Соединиться могут только клиенты с адресов из списка tcp_allow\n"
+             "в файле конфигурации:\n"
+             "%1.\n"
+             "Соединение с другого адреса сразу же закрывается и не мешает\n"
+             "обслуживаемому клиенту; новый клиент с разрешённого адреса\n"
+             "заменяет обслуживаемого.").arg(network_lines(allow));
+    return where + QStringLiteral("\n\n") + who;
 }
 
 // The same caption on different buttons carries a comment, so each can be translated on its own.
@@ -38,7 +90,8 @@ Resources_for_editing::Resources_for_editing()
         "указав в качестве адреса назначения адрес нашего компьютера и этот\n"
         "номер порта - запросы, приходящие по этому соединению,\n"
         "перенаправляются на сервер QUVO-LoRa и далее на радиомодем и на\n"
-        "целевые устройства.");
+        "целевые устройства.")
+        + QStringLiteral("\n\n") + port_access_text(settings.tcp_listen, settings.tcp_allow);
     port_tip_new = tr("Номер порта TCP/IP (целое десятичное число в диапазоне\n"
         "1...65535), не совпадающий с номером какого-либо порта TCP/IP,\n"
         "уже занятого под другие цели.\n"

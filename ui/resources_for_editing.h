@@ -1,8 +1,12 @@
 #pragma once
 
+#include "config/settings.h"
+
 #include <QBrush>
 #include <QObject>
 #include <QString>
+
+#include <vector>
 
 // The texts and colours shared by the device dialogs, built once per process on
 // first use. A QObject only for its translation context.
@@ -10,6 +14,9 @@ class Resources_for_editing : public QObject {
     Q_OBJECT
 public:
     static const Resources_for_editing &get();
+
+    // The end of port_tip: where the ports listen and who may connect (tcp_listen, tcp_allow).
+    static QString port_access_text(const QHostAddress &listen, const std::vector<Ip_network> &allow);
 
     // Title bar and close button, no context help.
     static constexpr Qt::WindowFlags window_flags =
