@@ -43,6 +43,7 @@ private slots:
     void errors();
     void missing_file();
     void example_files();
+    void example_network_keys();
 
 private:
     QString write_config(const QByteArray &text);
@@ -395,6 +396,22 @@ void Tst_config::example_files()
     QCOMPARE(served_devices.size(), size_t(2));
     QCOMPARE(served_devices.at(0x70B3D5000000ABCD).max_frame, 51);
     reset_devices();
+}
+
+// The sample's commented-out tcp_listen and tcp_allow are valid once the comment marks go.
+void Tst_config::example_network_keys()
+{
+    QFile sample(QStringLiteral(QUVO_SOURCE_DIR "/examples/quvo_vevi2zar.cfg"));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    QByteArray text = sample.readAll();
+    QVERIFY(text.contains("\n# tcp_listen = ") && text.contains("\n# tcp_allow = "));
+    text.replace("\n# tcp_listen = ", "\ntcp_listen = ").replace("\n# tcp_allow = ", "\ntcp_allow = ");
+    text.replace("\n#             ", "\n             ");
+    QCOMPARE(read_error(write_config(text)), QString());
+    QCOMPARE(settings.tcp_listen, QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(settings.tcp_allow.size(), size_t(4));
+    QCOMPARE(settings.tcp_allow.back().address, QHostAddress(QStringLiteral("fd00::")));
+    QCOMPARE(settings.tcp_allow.back().prefix_length, 8);
 }
 
 QTEST_GUILESS_MAIN(Tst_config)
