@@ -265,10 +265,13 @@ void Ws_connection::decrement_alive_count()
 void Ws_connection::authorised()
 {
     stop_response_timer();
-    period_timer = startTimer(settings.ws_devlist_period, Qt::CoarseTimer);
-    if (!period_timer) {
-        fatal_stop(unexpected_error_text(place_code(module, 190)));
-        return;
+    // A period of 0 asks for the list once per connection and never polls.
+    if (settings.ws_devlist_period != 0) {
+        period_timer = startTimer(settings.ws_devlist_period, Qt::CoarseTimer);
+        if (!period_timer) {
+            fatal_stop(unexpected_error_text(place_code(module, 190)));
+            return;
+        }
     }
     // The first request is in flight like any other, so that a period tick can only queue
     // the next one behind it.
@@ -745,7 +748,7 @@ void Ws_connection::after_failure()
         decrement_alive_count();
         return;
     }
-    if (start_response_timer(settings.ws_reconnect_delay, 91))
+    if (start_delay_timer(settings.ws_reconnect_delay, 91))
         flags |= reconnect_wait;
 }
 
@@ -804,6 +807,15 @@ void Ws_connection::fatal_stop(const QString &text)
 // ---- Timers and names ----
 
 bool Ws_connection::start_response_timer(int milliseconds, unsigned place)
+{
+    if (milliseconds == 0) {
+        stop_response_timer();
+        return true;
+    }
+    return start_delay_timer(milliseconds, place);
+}
+
+bool Ws_connection::start_delay_timer(int milliseconds, unsigned place)
 {
     stop_response_timer();
     response_timer = startTimer(milliseconds, Qt::CoarseTimer);

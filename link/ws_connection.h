@@ -117,7 +117,10 @@ private:
     void release_queue();
 
     // False (after fatal_stop with the place code) when the timer cannot be started.
+    // A time-out of 0 waits as long as it takes: no timer runs.
     bool start_response_timer(int milliseconds, unsigned place);
+    // Runs even for 0, which then fires at the next turn of the event loop.
+    bool start_delay_timer(int milliseconds, unsigned place);
     void stop_response_timer();
     void stop_period_timer();
     QString command_name() const;

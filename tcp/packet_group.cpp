@@ -49,6 +49,7 @@ void Packet_group::reset()
 {
     discard();
     group_started = false;
+    group_delivered = false;
     fcnt_filter.reset();
 }
 
@@ -56,7 +57,34 @@ void Packet_group::discard()
 {
     for (QByteArray &p : packets)
         p.clear();
+    packet_has_fcnt.reset();
     group_received = 0;
+}
+
+bool Packet_group::belongs_elsewhere(unsigned number, std::uint32_t fcnt) const
+{
+    for (unsigned k = 0; k < packets.size(); ++k) {
+        if (!packet_has_fcnt[k])
+            continue;
+        // A group holds one packet per number, sent with rising counters.
+        if (k == number || (k < number) != (packet_fcnt[k] < fcnt))
+            return true;
+    }
+    return false;
+}
+
+// The group in progress has lost a packet. Returns true when the client must go: it has had
+// a group, so the one abandoned leaves a gap in its data. Before that, the client lost
+// nothing it could have had (it came in the middle of a group, or its first reply was cut).
+bool Packet_group::abandon(unsigned number, std::uint32_t fcnt)
+{
+    static const QString text = QCoreApplication::translate(
+        "log", "Неполная группа из %1 «пакетов с данными от внешнего устройства, полученными по интерфейсу "
+               "RS-232 или RS-485» от радиомодема с EUI=0x%2 отброшена: из неё получено пакетов: %3, а пакет "
+               "номер %4 (fcnt=%5) относится уже к другой группе.");
+    log_line(text.arg(group_packets).arg(format_eui(eui)).arg(group_received).arg(number).arg(fcnt));
+    discard();
+    return group_delivered;
 }
 
 Packet_group::Outcome Packet_group::fault()
@@ -80,15 +108,33 @@ Packet_group::Outcome Packet_group::add(const QByteArray &packet, bool has_fcnt,
     if (!is_data_packet(packet[0]))
         return Outcome::ignored;
     // Recorded before the header is checked, so a repeat of a faulty packet is silent too.
-    if (has_fcnt && fcnt_filter.is_repeat(fcnt))
-        return Outcome::ignored;
-    const Outcome stored = store(packet);
+    if (has_fcnt) {
+        switch (fcnt_filter.check(fcnt, packet)) {
+        case Fcnt_filter::Verdict::repeat:
+            return Outcome::ignored;
+        case Fcnt_filter::Verdict::restart: {
+            static const QString text = QCoreApplication::translate(
+                "log", "Радиомодем с EUI=0x%1 начал отсчёт номеров кадров заново: пакет с fcnt=%2 отличается от "
+                       "ранее полученного пакета с тем же fcnt. Запомненные номера кадров забыты, пакет "
+                       "обрабатывается.");
+            log_line(text.arg(format_eui(eui)).arg(fcnt));
+            // What was stored was counted before the restart: its group cannot be completed.
+            if (group_received != 0 && packet.size() >= header_size_of(packet[0])
+                && abandon(header_of(packet).number, fcnt))
+                return Outcome::lost;
+            break;
+        }
+        case Fcnt_filter::Verdict::fresh:
+            break;
+        }
+    }
+    const Outcome stored = store(packet, has_fcnt, fcnt);
     if (stored != Outcome::waiting || group_received < group_packets)
         return stored;
     return join(header_size_of(packet[0]), joined);
 }
 
-Packet_group::Outcome Packet_group::store(const QByteArray &packet)
+Packet_group::Outcome Packet_group::store(const QByteArray &packet, bool has_fcnt, std::uint32_t fcnt)
 {
     const QString eui_text = format_eui(eui);
     const int length = packet.size();
@@ -113,6 +159,8 @@ Packet_group::Outcome Packet_group::store(const QByteArray &packet)
         "log", "Неправильный «пакет с данными от внешнего устройства, полученными по интерфейсу RS-232 или RS-485» "
                "от радиомодема с EUI=0x%1: в пакете указан номер %2 (считая с нуля), хотя в этом же пакете "
                "сказано, что общее количество пакетов равно %3.");
+    if (group_received != 0 && has_fcnt && belongs_elsewhere(h.number, fcnt) && abandon(h.number, fcnt))
+        return Outcome::lost;
     if (group_received == 0) {
         group_size = static_cast<std::uint16_t>(h.total_size);
         group_packets = static_cast<std::uint8_t>(h.total_packets);
@@ -155,6 +203,8 @@ Packet_group::Outcome Packet_group::store(const QByteArray &packet)
     }
     ++group_received;
     packets[h.number] = packet;
+    packet_has_fcnt[h.number] = has_fcnt;
+    packet_fcnt[h.number] = fcnt;
     return Outcome::waiting;
 }
 
@@ -182,8 +232,7 @@ Packet_group::Outcome Packet_group::join(int header_size, QByteArray &joined)
             }
             packets[i].clear();
         }
-        group_received = 0;
-        return Outcome::complete;
+        return completed();
     }
     try {
         joined.reserve(group_size);
@@ -219,6 +268,13 @@ Packet_group::Outcome Packet_group::join(int header_size, QByteArray &joined)
         joined.clear();
         return fault();
     }
+    return completed();
+}
+
+Packet_group::Outcome Packet_group::completed()
+{
+    packet_has_fcnt.reset();
     group_received = 0;
+    group_delivered = true;
     return Outcome::complete;
 }

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QTimerEvent>
 
 #include <exception>
@@ -78,6 +79,13 @@ void Tcp_server::close_socket(QTcpSocket *socket)
 {
     trace(peer_prefix(socket) + QStringLiteral(".shutdown"));
     socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    // Still handing over its unsent bytes; the timer dies with the socket.
+    QTimer::singleShot(close_wait_ms, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
 }
 
 void Tcp_server::notify_clients_changed(bool needed)
@@ -160,6 +168,8 @@ void Tcp_server::serve(QTcpSocket *socket)
     try {
         if (!connect(socket, &QTcpSocket::readyRead, this, &Tcp_server::on_ready_read))
             throw Debug(place_code(module, 3));
+        if (!connect(socket, &QTcpSocket::disconnected, this, &Tcp_server::on_client_disconnected))
+            throw Debug(place_code(module, 8));
         if (!message)
             message.reset(new Client_message(this, eui, max_frame + 1));
         serving = true;
@@ -317,6 +327,56 @@ void Tcp_server::finish_message()
     }
 }
 
+void Tcp_server::on_client_disconnected()
+{
+    try {
+        // Sockets the program closes itself are counted out when destroyed (their closing
+        // may run inside a section that holds state_mutex).
+        if (sender() == client && serving) {
+            client_left();
+            client_gone();
+        }
+    } catch (const std::exception &e) {
+        log_exception(e, QCoreApplication::translate("log", "Не удалось обработать закрытие соединения с "
+                                                            "клиентом TCP."));
+    } catch (...) {
+        log_unexpected(place_code(module, 124));
+    }
+}
+
+// A client that leaves is gone from its disconnected on: nothing more is written to it, and
+// another may take its place while its socket waits for deletion.
+void Tcp_server::client_gone()
+{
+    bool notify;
+    {
+        QMutexLocker lock(&state_mutex);
+        --clients_count;
+        client = nullptr;
+        notify = note_clients_changed();
+    }
+    notify_clients_changed(notify);
+}
+
+// The client closed the connection itself: what it sent is still delivered.
+void Tcp_server::client_left()
+{
+    if (owner)
+        owner->detach_messages_of(this);
+    if (message && write_pos > 0 && owner) {
+        message->length = write_pos;
+        message->owner = nullptr;
+        owner->enqueue_message(message.release());
+    }
+    message.reset();
+    write_pos = 0;
+    stop_timer();
+    group.reset();
+    serving = false;
+    departed = client;
+    trace(prefix() + QStringLiteral(".disconnected"));
+}
+
 void Tcp_server::on_connection_destroyed(QObject *object)
 {
     try {
@@ -324,36 +384,16 @@ void Tcp_server::on_connection_destroyed(QObject *object)
             log_unexpected(place_code(module, 52));
             return;
         }
-        if (object != client) {
-            trace(prefix() + QStringLiteral(".shutdown_ok"));
-        } else {
-            if (serving) {
-                // The client left on its own: what it sent is still delivered.
-                if (owner)
-                    owner->detach_messages_of(this);
-                if (message && write_pos > 0 && owner) {
-                    message->length = write_pos;
-                    message->owner = nullptr;
-                    owner->enqueue_message(message.release());
-                }
-                message.reset();
-                write_pos = 0;
-                stop_timer();
-                group.reset();
-                serving = false;
-                trace(prefix() + QStringLiteral(".disconnected"));
-            } else {
-                trace(prefix() + QStringLiteral(".shutdown_ok"));
-            }
-            bool notify;
-            {
-                QMutexLocker lock(&state_mutex);
-                --clients_count;
-                client = nullptr;
-                notify = note_clients_changed();
-            }
-            notify_clients_changed(notify);
+        // A client whose disconnected never came (it was deleted in another way) goes now.
+        if (object == client) {
+            if (serving)
+                client_left();
+            client_gone();
         }
+        if (object == departed)
+            departed = nullptr;
+        else
+            trace(prefix() + QStringLiteral(".shutdown_ok"));
     } catch (const std::exception &e) {
         log_exception(e, QCoreApplication::translate("log", "Не удалось обработать закрытие соединения с "
                                                             "клиентом TCP."));
@@ -402,6 +442,17 @@ void Tcp_server::write_client(const QByteArray &data)
                  std::size_t(data.size()));
     if (data.isEmpty())
         return;
+    if (client->bytesToWrite() + data.size() > write_limit) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Клиент на порту %1 не принимает данные от радиомодема с EUI=0x%2: ожидают отправки ему %3 "
+                   "байтов, вместе с новыми было бы больше предельных %4. Соединение с клиентом разорвано.");
+        log_line(text.arg(tcp_port).arg(format_eui(eui)).arg(client->bytesToWrite()).arg(write_limit));
+        QTcpSocket *socket = client;
+        shutdown_client();
+        // What waits for it could never be handed over: no orderly close.
+        socket->abort();
+        return;
+    }
     const qint64 written = client->write(data);
     if (written == data.size())
         return;

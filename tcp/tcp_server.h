@@ -29,6 +29,13 @@ class Tcp_server : public QObject {
     Q_DISABLE_COPY(Tcp_server)
 
 public:
+    // Bytes waiting to be written to a client beyond which it counts as not reading:
+    // far above a day of LoRa traffic, far below what would strain the program.
+    static constexpr qint64 write_limit = 1 << 20;
+    // How long a socket the program closes may take to hand over what it still has to
+    // send before it is cut: a peer that never reads must not hold the server.
+    static constexpr int close_wait_ms = 5000;
+
     // Starts listening; throws Err when the port cannot be opened.
     Tcp_server(Ws_connection &owner, Eui eui, const Device_params &params);
     ~Tcp_server() override;
@@ -52,6 +59,7 @@ private slots:
     void on_new_connection();
     void on_ready_read();
     void on_connection_destroyed(QObject *object);
+    void on_client_disconnected();
 
 private:
     QTcpSocket *accept_next();
@@ -62,6 +70,8 @@ private:
     void read_client();
     void write_client(const QByteArray &data);
     void end_client_state();
+    void client_gone();
+    void client_left();
     void stop_timer();
     void close_socket(QTcpSocket *socket);
     void notify_clients_changed(bool needed);
@@ -77,6 +87,7 @@ private:
     QTcpServer listener;
     QSet<QObject *> sockets;
     QTcpSocket *client = nullptr;
+    const QObject *departed = nullptr;  // the last client that left on its own, until destroyed
     std::unique_ptr<Client_message> message;
     int write_pos = 0;
     bool serving = false;

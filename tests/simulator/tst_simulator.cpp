@@ -132,6 +132,7 @@ private slots:
     void echo_returns_the_payload_as_a_packet_group();
     void echo_variations_data();
     void echo_variations();
+    void radio_faults();
     void echo_delay_holds_back_the_uplink();
     void early_echo_comes_before_the_reply();
     void silent_modem_never_answers();
@@ -315,24 +316,83 @@ void Tst_simulator::echo_variations()
     QCOMPARE(join_groups(rx), QList<QByteArray>{payload});
     QCOMPARE(rx.size(), 8 * (1 + int(duplicate) + int(repeat_copy)));
 
+    // Whatever the order of arrival, each packet keeps the counter it was sent with (rising with
+    // its number), and every copy of it (duplicate or REPEAT) carries that same counter.
     QList<int> numbers;
     QMap<qint64, int> deliveries;
+    const qint64 first_fcnt = m.first_fcnt;
     for (const QJsonObject &message : rx) {
         QCOMPARE(message.value("port").toInt(), port);
         const qint64 fcnt = message.value("fcnt").toVariant().toLongLong();
         ++deliveries[fcnt];
+        const QByteArray packet = QByteArray::fromHex(message.value("data").toString().toLatin1());
+        QCOMPARE(fcnt - first_fcnt, qint64(quint8(packet.at(4))));
         if (message.value("type").toString().contains("REPEAT")) {
             QCOMPARE(message.value("type").toString(), QStringLiteral("UNCONF_UP_REPEAT"));
             continue;
         }
-        const QByteArray packet = QByteArray::fromHex(message.value("data").toString().toLatin1());
         if (deliveries[fcnt] == 1)
             numbers.append(quint8(packet.at(4)));
     }
     QCOMPARE(numbers.size(), 8);
     QCOMPARE(std::is_sorted(numbers.begin(), numbers.end()), !shuffle);
-    QCOMPARE(int(std::count(deliveries.cbegin(), deliveries.cend(), 2)), duplicate ? 8 : 0);
-    QCOMPARE(deliveries.size(), 8 * (1 + int(repeat_copy)));
+    QCOMPARE(deliveries.size(), 8);
+    const int copies = 1 + int(duplicate) + int(repeat_copy);
+    QCOMPARE(int(std::count(deliveries.cbegin(), deliveries.cend(), copies)), 8);
+}
+
+// A packet lost on the radio spends its counter; a restarted modem counts from the start again.
+void Tst_simulator::radio_faults()
+{
+    Sim_server sim;
+    Sim_modem m = modem(echo_eui, QStringLiteral("echo"));
+    m.echo.packet_size = 5;
+    m.first_fcnt = 7;
+    sim.add_modem(m);
+    QVERIFY(!sim.lose_packet(other_eui, 0));
+    QVERIFY(!sim.restart_modem(other_eui));
+    QVERIFY(sim.lose_packet(echo_eui, 1));
+    QVERIFY(sim.lose_packet(echo_eui, 3));
+    QVERIFY(sim.listen());
+    Ws_test_client client(sim.url());
+    log_in(sim, client);
+    if (QTest::currentTestFailed())
+        return;
+    const auto fcnt_and_number = [&client](int i) {
+        const QJsonObject rx = client.with_cmd("rx").at(i);
+        const QByteArray packet = QByteArray::fromHex(rx.value("data").toString().toLatin1());
+        return std::make_pair(rx.value("fcnt").toInt(), int(quint8(packet.at(4))));
+    };
+    QCOMPARE(sim.send_uplink(echo_eui, pattern(20)), 1);
+    QTRY_COMPARE(client.with_cmd("rx").size(), 2);
+    QCOMPARE(fcnt_and_number(0), std::make_pair(7, 0));
+    QCOMPARE(fcnt_and_number(1), std::make_pair(9, 2));
+
+    // Only the next group loses packets.
+    QCOMPARE(sim.send_uplink(echo_eui, pattern(20)), 1);
+    QTRY_COMPARE(client.with_cmd("rx").size(), 6);
+    QCOMPARE(fcnt_and_number(2), std::make_pair(11, 0));
+
+    QVERIFY(sim.restart_modem(echo_eui, 3));
+    QCOMPARE(sim.send_uplink(echo_eui, pattern(5)), 1);
+    QTRY_COMPARE(client.with_cmd("rx").size(), 7);
+    QCOMPARE(fcnt_and_number(6), std::make_pair(3, 0));
+
+    // The same faults from the console and as modem options.
+    QCOMPARE(execute_console_command(sim, QStringLiteral("lose %1 0").arg(eui_text(echo_eui))), QStringLiteral("ok"));
+    QCOMPARE(execute_console_command(sim, QStringLiteral("restart %1 40").arg(eui_text(echo_eui))),
+             QStringLiteral("ok"));
+    QVERIFY(execute_console_command(sim, QStringLiteral("lose %1 0").arg(eui_text(other_eui))).startsWith("error"));
+    QVERIFY(execute_console_command(sim, QStringLiteral("restart %1 x").arg(eui_text(echo_eui))).startsWith("error"));
+    QCOMPARE(sim.send_uplink(echo_eui, pattern(10)), 1);
+    QTRY_COMPARE(client.with_cmd("rx").size(), 8);
+    QCOMPARE(fcnt_and_number(7), std::make_pair(41, 1));
+    QString error;
+    const auto parsed = parse_modem(QStringLiteral("0011223344556677:m:echo,lose=2,restart=3"), &error);
+    QVERIFY2(parsed, qPrintable(error));
+    QCOMPARE(parsed->echo.lose, 2);
+    QCOMPARE(parsed->echo.restart_every, 3);
+    QVERIFY(!parse_modem(QStringLiteral("0011223344556677:m:echo,restart=0"), &error));
 }
 
 void Tst_simulator::echo_delay_holds_back_the_uplink()

@@ -49,7 +49,9 @@ const char *description =
     "             shuffle (packets in scrambled order), dup (each packet twice with the same fcnt),\n"
     "             repeat (each packet followed by a copy of type UNCONF_UP_REPEAT), early (the uplink\n"
     "             starts when the downlink arrives, before its reply), delay=MS,\n"
-    "             port=N (LoRa port of the uplink, default 2), fcnt=N (first fcnt, default 1)\n"
+    "             port=N (LoRa port of the uplink, default 2), fcnt=N (first fcnt, default 1),\n"
+    "             lose=N (packet N of the first group is lost on the radio), restart=G (the modem\n"
+    "             restarts after every G groups and counts fcnt from the first value again)\n"
     "  e.g. --modem 0011223344556677:Meter 1:echo,size=20,shuffle\n"
     "\n"
     "Reply fault: MODE[:DELAY_MS[:TIMES]], MODE one of normal, none, reject (\"status\":false),\n"
@@ -58,7 +60,8 @@ const char *description =
     "  e.g. --send-data normal:500 delays every send_data_resp by half a second\n"
     "\n"
     "While it runs, it takes commands on standard input, one per line (\"help\" lists them): add and\n"
-    "remove modems, send \"rx\" messages, raw texts and binary frames, close connections, switch faults.";
+    "remove modems, send \"rx\" messages, raw texts and binary frames, close connections, switch faults,\n"
+    "lose a packet of a modem's next group (lose), restart a modem's counter (restart).";
 
 // Reads the console commands from standard input as they come, without blocking the event loop.
 void watch_console(Sim_server &sim, QObject *owner)

@@ -13,6 +13,8 @@ const char *help_text =
     "list                                 show the listed modems\n"
     "rx EUI HEX [FCNT|- [PORT [TYPE]]]    send one \"rx\" message with these data bytes\n"
     "uplink EUI HEX                       send data bytes as the modem's packet group\n"
+    "lose EUI NUMBER                      the modem's next group loses its packet NUMBER\n"
+    "restart EUI [FCNT]                   the modem counts fcnt from FCNT (default 1) again\n"
     "text TEXT                            send a raw text message\n"
     "binary HEX                           send a binary frame\n"
     "close | abort                        close the connections (handshake | TCP drop)\n"
@@ -135,6 +137,22 @@ QString execute_console_command(Sim_server &sim, const QString &line)
         if (!eui || !data || words.size() != 3)
             return QStringLiteral("error: uplink EUI HEX (of a listed modem)");
         return sent_to(sim.send_uplink(*eui, *data));
+    }
+    if (command == QLatin1String("lose")) {
+        const auto eui = parse_eui(words.value(1));
+        bool ok = false;
+        const int number = words.value(2).toInt(&ok);
+        if (!eui || !ok || number < 0 || number > 254 || words.size() != 3)
+            return QStringLiteral("error: lose EUI NUMBER (0..254, of a listed modem)");
+        return sim.lose_packet(*eui, number) ? QStringLiteral("ok") : QStringLiteral("error: no such modem");
+    }
+    if (command == QLatin1String("restart")) {
+        const auto eui = parse_eui(words.value(1));
+        bool ok = words.size() == 2;
+        const quint32 first = words.size() == 3 ? words.at(2).toUInt(&ok) : 1;
+        if (!eui || !ok)
+            return QStringLiteral("error: restart EUI [FCNT] (of a listed modem)");
+        return sim.restart_modem(*eui, first) ? QStringLiteral("ok") : QStringLiteral("error: no such modem");
     }
     if (command == QLatin1String("text") && !rest.isEmpty())
         return sent_to(sim.send_text(rest));

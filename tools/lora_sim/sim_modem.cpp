@@ -43,6 +43,10 @@ bool parse_option(const QString &option, Sim_modem *modem, QString *error)
         return true;
     if (key == QLatin1String("port") && parse_number(value, 0, 255, &echo.port))
         return true;
+    if (key == QLatin1String("lose") && parse_number(value, 0, 254, &echo.lose))
+        return true;
+    if (key == QLatin1String("restart") && parse_number(value, 1, 1000000, &echo.restart_every))
+        return true;
     if (key == QLatin1String("type") && (value == QLatin1String("03") || value == QLatin1String("13"))) {
         echo.packet_type = value == QLatin1String("03") ? 0x03 : 0x13;
         return true;

@@ -18,9 +18,15 @@ enum class Modem_behaviour {
 struct Echo_options {
     int packet_size = 40;       // payload bytes per packet, 1..255
     quint8 packet_type = 0x03;  // 0x03 (6-byte header) or 0x13 (7-byte header)
-    bool shuffle = false;       // packets of a group go out in a scrambled order
+    bool shuffle = false;       // packets of a group arrive in a scrambled order; each keeps the fcnt
+                                // it was sent with, rising with the packet number
     bool duplicate = false;     // every packet is delivered twice with the same fcnt
-    bool repeat_copy = false;   // every packet is followed by a copy whose type contains "REPEAT" (fresh fcnt)
+    bool repeat_copy = false;   // every packet is followed by a copy whose type contains "REPEAT"
+                                // (with the fcnt of the packet it repeats)
+    int lose = -1;              // the packet of this number in the modem's first group is lost on
+                                // the radio (its fcnt is spent all the same); -1: none
+    int restart_every = 0;      // after every this many groups the modem restarts and counts its
+                                // fcnt from the first value again; 0: never
     int delay_ms = 0;           // pause between the downlink reply and the first uplink packet
     bool early = false;         // the uplink is under way as soon as the downlink arrives, before
                                 // its reply (with a delayed reply it comes while the reply is awaited)
@@ -37,7 +43,8 @@ struct Sim_modem {
 
 // Reads "EUI:name:behaviour[,option...]" where EUI is 16 hexadecimal digits, the name may contain
 // colons (the behaviour follows the last one) and the options are size=N, type=03|13, shuffle,
-// dup, repeat, early, delay=MS, port=N, fcnt=N. Returns nothing and sets *error on a bad text.
+// dup, repeat, early, delay=MS, port=N, fcnt=N, lose=N, restart=G. Returns nothing and sets *error
+// on a bad text.
 std::optional<Sim_modem> parse_modem(const QString &text, QString *error);
 
 // Reads one modem per line in the form of parse_modem; blank lines and lines starting with '#' are skipped.

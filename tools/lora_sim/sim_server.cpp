@@ -143,7 +143,12 @@ void Sim_server::set_credentials(const QString &new_login, const QString &new_pa
 
 void Sim_server::add_modem(const Sim_modem &modem)
 {
-    modem_list.append({modem, modem.first_fcnt});
+    Modem_state state;
+    state.modem = modem;
+    state.next_fcnt = modem.first_fcnt;
+    if (modem.echo.lose >= 0)
+        state.lose_next.insert(modem.echo.lose);
+    modem_list.append(state);
 }
 
 int Sim_server::remove_modem(quint64 eui)
@@ -581,6 +586,12 @@ QStringList Sim_server::uplink_texts(Modem_state &state, const QByteArray &data)
     QStringList texts;
     for (const QByteArray &piece : split_for_groups(data, echo.packet_size)) {
         const QVector<QByteArray> group = make_uplink_group(piece, echo.packet_size, echo.packet_type);
+        if (echo.restart_every > 0 && state.groups_sent > 0 && state.groups_sent % echo.restart_every == 0)
+            state.next_fcnt = state.modem.first_fcnt;
+        ++state.groups_sent;
+        // The modem sends in number order, one counter after the other; the radio may reorder.
+        const quint32 first_fcnt = state.next_fcnt;
+        state.next_fcnt += quint32(group.size());
         QVector<int> order(group.size());
         std::iota(order.begin(), order.end(), 0);
         if (echo.shuffle && order.size() > 1) {
@@ -588,19 +599,37 @@ QStringList Sim_server::uplink_texts(Modem_state &state, const QByteArray &data)
             if (std::is_sorted(order.begin(), order.end()))
                 std::rotate(order.begin(), order.begin() + 1, order.end());
         }
+        const QSet<int> lost = std::exchange(state.lose_next, {});
         for (int index : qAsConst(order)) {
-            Rx_message rx{state.modem.eui, group.at(index), state.next_fcnt++, echo.port};
+            if (lost.contains(index))
+                continue;
+            Rx_message rx{state.modem.eui, group.at(index), first_fcnt + quint32(index), echo.port};
             texts.append(rx_text(rx));
             if (echo.duplicate)
                 texts.append(rx_text(rx));
             if (echo.repeat_copy) {
-                rx.fcnt = state.next_fcnt++;
                 rx.type = QStringLiteral("UNCONF_UP_REPEAT");
                 texts.append(rx_text(rx));
             }
         }
     }
     return texts;
+}
+
+bool Sim_server::lose_packet(quint64 eui, int number)
+{
+    Modem_state *state = modem_state(eui);
+    if (state)
+        state->lose_next.insert(number);
+    return state;
+}
+
+bool Sim_server::restart_modem(quint64 eui, quint32 first_fcnt)
+{
+    Modem_state *state = modem_state(eui);
+    if (state)
+        state->next_fcnt = first_fcnt;
+    return state;
 }
 
 void Sim_server::send_to(QWebSocket *socket, const QString &text)

@@ -22,6 +22,7 @@
 #include "lora_sim/sim_modem.h"
 
 #include <QHash>
+#include <QSet>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
@@ -84,6 +85,13 @@ public:
     // "rx" messages go to authorised connections, raw texts and frames to every open one.
     int send_rx(const Rx_message &rx);
     int send_uplink(quint64 eui, const QByteArray &data);  // as the modem's echo would send data
+
+    // Radio faults of a listed modem; each returns false when no modem of that EUI is listed.
+    // The next packet group of the modem (echo or send_uplink) goes out without its packet of
+    // this number, as if lost on the radio; its fcnt is spent all the same. Calls add up.
+    bool lose_packet(quint64 eui, int number);
+    // The modem restarts: its next uplink counts fcnt from `first_fcnt` again.
+    bool restart_modem(quint64 eui, quint32 first_fcnt = 1);
     int send_text(const QString &text);
     int send_binary(const QByteArray &bytes);
     void close_connections();  // normal closing handshake
@@ -128,6 +136,8 @@ private:
     struct Modem_state {
         Sim_modem modem;
         quint32 next_fcnt = 0;
+        QSet<int> lose_next;   // packet numbers the next group loses
+        int groups_sent = 0;
     };
 
     bool start(std::unique_ptr<QWebSocketServer> server, quint16 port);
