@@ -1,10 +1,15 @@
 #include "app/log.h"
 #include "config/devices.h"
+#include "tcp/fcnt_filter.h"
 #include "tcp/packet_group.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <deque>
+#include <map>
+#include <random>
 
 namespace {
 
@@ -280,6 +285,104 @@ private slots:
         QCOMPARE(add(g, packet(2, 1, 2, "b")), Outcome::waiting);
         QCOMPARE(add(g, packet(2, 0, 2, "a"), &joined), Outcome::complete);
         QCOMPARE(joined, QByteArray("ab"));
+    }
+    // Counters tell one group from the next: a group that lost a packet is abandoned, never
+    // completed with packets of another. Steps are "number/packets/size:data@fcnt" ("@-": no
+    // fcnt); the result lists every group written, and "lost" where the client must go.
+    void group_identity_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<int>("abandoned");
+        QTest::addColumn<int>("restarts");
+        QTest::newRow("packet 0 lost, then two groups")
+            << "1/3/6:cd@11 2/3/6:ef@12 0/3/6:AB@13 1/3/6:CD@14 2/3/6:EF@15 0/3/6:gh@16 1/3/6:ij@17 2/3/6:kl@18"
+            << QStringList{"ABCDEF", "ghijkl"} << 1 << 0;
+        QTest::newRow("packet 0 lost after a group") << "0/1/2:zz@5 1/3/6:cd@11 2/3/6:ef@12 0/3/6:AB@13"
+                                                     << QStringList{"zz", "lost"} << 1 << 0;
+        QTest::newRow("last packet lost") << "0/3/6:ab@10 1/3/6:cd@11 0/3/6:AB@13 1/3/6:CD@14 2/3/6:EF@15"
+                                          << QStringList{"ABCDEF"} << 1 << 0;
+        QTest::newRow("next group's packet first") << "1/2/4:cd@20 1/2/4:CD@22 0/2/4:AB@21"
+                                                   << QStringList{"ABCD"} << 1 << 0;
+        QTest::newRow("shuffled with repeats") << "2/3/6:ef@12 0/3/6:ab@10 2/3/6:ef@12 1/3/6:cd@11 0/3/6:ab@10"
+                                               << QStringList{"abcdef"} << 0 << 0;
+        QTest::newRow("counters with gaps") << "1/2/4:cd@40 0/2/4:ab@31" << QStringList{"abcd"} << 0 << 0;
+        QTest::newRow("without counters, as before") << "1/3/6:cd@- 2/3/6:ef@- 0/3/6:AB@-"
+                                                     << QStringList{"ABcdef"} << 0 << 0;
+        QTest::newRow("counters only where present") << "1/3/6:cd@- 0/3/6:ab@10 2/3/6:ef@12"
+                                                     << QStringList{"abcdef"} << 0 << 0;
+        QTest::newRow("restart heard, true repeat dropped")
+            << "0/1/2:ab@1 0/1/2:cd@2 0/1/2:XY@1 0/1/2:ZW@2 0/1/2:ZW@2 0/1/2:cd@3"
+            << QStringList{"ab", "cd", "XY", "ZW", "cd"} << 0 << 1;
+        QTest::newRow("restart during the first group") << "0/2/4:ab@5 0/2/4:XY@5 1/2/4:ZW@6"
+                                                        << QStringList{"XYZW"} << 1 << 1;
+        QTest::newRow("restart during a later group") << "0/1/2:aa@1 0/2/4:ab@5 0/2/4:XY@5"
+                                                      << QStringList{"aa", "lost"} << 1 << 1;
+    }
+    void group_identity()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QStringList, written);
+        QFETCH(int, abandoned);
+        QFETCH(int, restarts);
+        static const QRegularExpression step(QStringLiteral("^(\\d+)/(\\d+)/(\\d+):(\\w+)@(-|\\d+)$"));
+        Packet_group g(eui);
+        QStringList result;
+        for (const QString &text : steps.split(QLatin1Char(' '))) {
+            const QRegularExpressionMatch m = step.match(text);
+            QVERIFY2(m.hasMatch(), qPrintable(text));
+            const bool has_fcnt = m.captured(5) != QLatin1String("-");
+            QByteArray joined;
+            const Outcome o = add(g, packet(m.captured(3).toUInt(), m.captured(1).toUInt(), m.captured(2).toUInt(),
+                                            m.captured(4).toLatin1()),
+                                  &joined, has_fcnt, m.captured(5).toUInt());
+            if (o == Outcome::complete)
+                result.append(QString::fromLatin1(joined));
+            if (o == Outcome::lost) {
+                result.append(QStringLiteral("lost"));
+                break;
+            }
+        }
+        QCOMPARE(result, written);
+        const QString log = log_contents();
+        QCOMPARE(log.count(QStringLiteral("Неполная группа из ")), abandoned);
+        QCOMPARE(log.count(QStringLiteral("начал отсчёт номеров кадров заново")), restarts);
+        QVERIFY(!log.contains(QStringLiteral("Неправильн")));
+    }
+
+    // The filter's table against a plain model: the last 1000 distinct counters with their bytes.
+    void filter_matches_a_plain_model()
+    {
+        Fcnt_filter filter;
+        std::deque<quint32> order;
+        std::map<quint32, QByteArray> seen;
+        std::mt19937 random(7);
+        char epoch = 0;  // a restarted modem sends other bytes under the old counters
+        for (int i = 0; i < 200000; ++i) {
+            const quint32 fcnt = random() % 3000;
+            if (random() % 20000 == 0)
+                ++epoch;
+            const QByteArray bytes(1, epoch);
+            Fcnt_filter::Verdict expected = Fcnt_filter::Verdict::fresh;
+            const auto it = seen.find(fcnt);
+            if (it != seen.end() && it->second == bytes) {
+                expected = Fcnt_filter::Verdict::repeat;
+            } else if (it != seen.end()) {
+                expected = Fcnt_filter::Verdict::restart;
+                seen.clear();
+                order.clear();
+            }
+            if (expected != Fcnt_filter::Verdict::repeat) {
+                if (order.size() == Fcnt_filter::capacity) {
+                    seen.erase(order.front());
+                    order.pop_front();
+                }
+                order.push_back(fcnt);
+                seen[fcnt] = bytes;
+            }
+            if (filter.check(fcnt, bytes) != expected)
+                QFAIL(qPrintable(QStringLiteral("step %1, fcnt %2").arg(i).arg(fcnt)));
+        }
     }
 };
 
