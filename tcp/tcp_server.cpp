@@ -82,7 +82,11 @@ void Tcp_server::close_socket(QTcpSocket *socket)
     if (socket->state() == QAbstractSocket::UnconnectedState)
         return;
     // Still handing over its unsent bytes; the timer dies with the socket.
-    QTimer::singleShot(close_wait_ms, socket, [socket] {
+    QTimer::singleShot(close_wait_ms, socket, [socket, port = tcp_port] {
+        static const QString text = QCoreApplication::translate(
+            "log", "Клиент на порту %1 не принял отправленные ему данные (%2 байтов) за %3 мс после закрытия "
+                   "соединения. Соединение разорвано.");
+        log_line(text.arg(port).arg(socket->bytesToWrite()).arg(close_wait_ms));
         socket->abort();
         socket->deleteLater();
     });

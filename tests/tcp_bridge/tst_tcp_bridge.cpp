@@ -4,7 +4,9 @@
 #include "config/devices.h"
 #include "config/settings.h"
 #include "link/ws_connection.h"
+#include "tcp/tcp_server.h"
 #include "lora_sim/sim_server.h"
+#include "lora_sim/uplink_packets.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -14,6 +16,11 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // Client bytes through the program to simulated echo modems and back: the exchange thread
 // runs for real, the simulated network server and the TCP clients live in the test thread.
@@ -58,6 +65,24 @@ QByteArray receive(QTcpSocket &socket, int n)
 {
     (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= n; }, 5000);
     return socket.readAll();
+}
+
+// A client that never reads, with a small receive window, so that what the program writes
+// to it piles up in the program rather than in the system's buffers. Gives the descriptor.
+int non_reading_client(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int size = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -493,6 +518,202 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 2, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 0, 5000);
         QCOMPARE(sim->connections_accepted(), 1);
+    }
+    // Packets sent as the modem sent them (counters in number order from first_fcnt), the
+    // ones listed in `numbers` only.
+    void send_packets(Eui eui, const QByteArray &data, int packet_size, quint32 first_fcnt,
+                      const QList<int> &numbers)
+    {
+        const QVector<QByteArray> group = make_uplink_group(data, packet_size, 0x03);
+        for (int n : numbers)
+            sim->send_rx(Rx_message{eui, group.at(n), first_fcnt + quint32(n)});
+    }
+
+    // Once modem B's client has this, everything the server sent before it has been handled.
+    bool synced(QTcpSocket &b_client, const QByteArray &marker)
+    {
+        sim->send_uplink(eui_b, marker);
+        return receive(b_client, marker.size()) == marker;
+    }
+
+    // A group whose first packet was lost is never completed with the next group's packets.
+    void lost_packet_never_joins_groups_data()
+    {
+        QTest::addColumn<bool>("had_a_group");
+        QTest::newRow("before any group") << false;
+        QTest::newRow("after a group") << true;
+    }
+    void lost_packet_never_joins_groups()
+    {
+        QFETCH(bool, had_a_group);
+        Echo_options echo;
+        echo.packet_size = 2;
+        sim->add_modem(echo_modem(eui_a, echo));
+        const quint16 port = serve(eui_a);
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        auto client = connect_client(port);
+        QVERIFY(client);
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
+        if (had_a_group) {
+            sim->send_uplink(eui_a, "zz");
+            QCOMPARE(receive(*client, 2), QByteArray("zz"));
+        }
+        QVERIFY(sim->lose_packet(eui_a, 0));
+        sim->send_uplink(eui_a, "abcdef");
+        sim->send_uplink(eui_a, "ABCDEF");
+        sim->send_uplink(eui_a, "ghijkl");
+        if (had_a_group) {
+            // Its data now have a gap: the client goes, having had whole groups only.
+            QTRY_COMPARE_WITH_TIMEOUT(client->state(), QAbstractSocket::UnconnectedState, 5000);
+            QCOMPARE(client->readAll(), QByteArray());
+        } else {
+            QCOMPARE(receive(*client, 12), QByteArray("ABCDEFghijkl"));
+            QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("Неполная группа из 3 ")), 5000);
+        QVERIFY(!log_contents().contains(QStringLiteral("Неправильн")));
+    }
+
+    // A client that comes while a group is half delivered, or replaces one that was half sent
+    // a group, gets the next group whole and nothing of the cut one.
+    void client_arriving_mid_group_data()
+    {
+        QTest::addColumn<bool>("replacing");
+        QTest::newRow("first client") << false;
+        QTest::newRow("replacing a client") << true;
+    }
+    void client_arriving_mid_group()
+    {
+        QFETCH(bool, replacing);
+        sim->add_modem(echo_modem(eui_a));
+        sim->add_modem(echo_modem(eui_b));
+        const quint16 port = serve(eui_a);
+        const quint16 port_b = serve(eui_b);
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a) && has_server(eui_b), 5000);
+        auto b_client = connect_client(port_b);
+        QVERIFY(b_client);
+        std::unique_ptr<QTcpSocket> old;
+        if (replacing) {
+            old = connect_client(port);
+            QVERIFY(old);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), replacing ? 2 : 1, 5000);
+        send_packets(eui_a, "abcdef", 2, 100, {0, 1});
+        QVERIFY(synced(*b_client, "sync"));
+        auto client = connect_client(port);
+        QVERIFY(client);
+        if (replacing)
+            QTRY_COMPARE_WITH_TIMEOUT(old->state(), QAbstractSocket::UnconnectedState, 5000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+        QVERIFY(synced(*b_client, "sync"));
+        send_packets(eui_a, "abcdef", 2, 100, {2});
+        send_packets(eui_a, "ABCDEF", 2, 103, {1, 0, 2});
+        send_packets(eui_a, "ghij", 2, 106, {0, 1});
+        QCOMPARE(receive(*client, 10), QByteArray("ABCDEFghij"));
+        QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+        if (replacing)
+            QCOMPARE(old->readAll(), QByteArray());
+    }
+
+    // A modem that restarts and counts from 1 again is heard; a true repeat is still dropped.
+    void restarted_modem_is_heard()
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        auto client = connect_client(port);
+        QVERIFY(client);
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
+        sim->send_uplink(eui_a, "hello");
+        sim->send_uplink(eui_a, "world");
+        QCOMPARE(receive(*client, 10), QByteArray("helloworld"));
+        QVERIFY(sim->restart_modem(eui_a));
+        sim->send_uplink(eui_a, "fresh");
+        send_packets(eui_a, "fresh", 40, 1, {0});
+        sim->send_uplink(eui_a, "again");
+        QCOMPARE(receive(*client, 10), QByteArray("freshagain"));
+        const QString log = log_contents();
+        QCOMPARE(log.count(QStringLiteral("начал отсчёт номеров кадров заново")), 1);
+        QVERIFY(log.contains(QStringLiteral("Радиомодем с EUI=0x0011223344556677 начал отсчёт номеров кадров "
+                                            "заново: пакет с fcnt=1 ")));
+    }
+
+    // A client that never reads is cut at the cap while the other modem's client goes on; one
+    // that has less than the cap waiting is closed at the exit and cut after the bounded wait,
+    // so that it does not hold the exit.
+    void non_reading_clients()
+    {
+        Echo_options echo;
+        echo.packet_size = 255;
+        sim->add_modem(echo_modem(eui_a, echo));
+        sim->add_modem(echo_modem(eui_b));
+        const quint16 port = serve(eui_a);
+        const quint16 port_b = serve(eui_b);
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a) && has_server(eui_b), 5000);
+        const int fd = non_reading_client(port);
+        QVERIFY(fd >= 0);
+        auto b_client = connect_client(port_b);
+        QVERIFY(b_client);
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+        const QString cut = QStringLiteral("Клиент на порту %1 не принимает данные").arg(port);
+        // Rounds of 240,000 bytes, each handled before the next: what the system buffers is not
+        // known, so the rounds to the cap also tell how many leave less than the cap waiting.
+        const auto round = [&] {
+            for (int i = 0; i < 4; ++i)
+                sim->send_uplink(eui_a, QByteArray(60000, 'x'));
+            return synced(*b_client, "sync");
+        };
+        int rounds = 0;
+        while (rounds < 60 && !log_contents().contains(cut)) {
+            QVERIFY(round());
+            ++rounds;
+        }
+        QVERIFY(log_contents().contains(cut));
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
+        b_client->write("still here");
+        QCOMPARE(receive(*b_client, 10), QByteArray("still here"));
+        ::close(fd);
+
+        const int second = non_reading_client(port);
+        QVERIFY(second >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+        QVERIFY(rounds > 2);
+        for (int i = 0; i < rounds - 2; ++i)
+            QVERIFY(round());
+        QCOMPARE(log_contents().count(cut), 1);
+        QVERIFY(engine->stop(4 * Tcp_server::close_wait_ms));
+        engine.reset();
+        QVERIFY(log_contents().contains(
+            QStringLiteral("Клиент на порту %1 не принял отправленные ему данные (").arg(port)));
+        ::close(second);
+    }
+
+    // The last bytes of a client that leaves go out while uplinks keep coming.
+    void leaving_client_bytes_sent_during_uplink()
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        auto client = connect_client(port);
+        QVERIFY(client);
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
+        client->write("bye");
+        QVERIFY(client->waitForBytesWritten(1000));
+        for (int i = 0; i < 5; ++i)
+            sim->send_uplink(eui_a, "uplink");
+        client->disconnectFromHost();
+        for (int i = 0; i < 5; ++i)
+            sim->send_uplink(eui_a, "uplink");
+        QTRY_COMPARE_WITH_TIMEOUT(downlinks->count(), 1, 5000);
+        QCOMPARE(downlink_payloads(), QList<QByteArray>{"bye"});
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 0, 5000);
+        QVERIFY(!log_contents().contains(QStringLiteral("Ошибка при записи в сокет")));
     }
 };
 
