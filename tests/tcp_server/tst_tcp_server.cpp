@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <malloc.h>
 #include <memory>
 
 // One Tcp_server and its clients in this thread, beside a link that never connects:
@@ -46,6 +47,20 @@ QByteArray packet(const QByteArray &data)
     p += char(0);
     p += char(1);
     return p + data;
+}
+
+// One type-0x03 packet of a group of `count` packets of `size` bytes each.
+QByteArray group_packet(int number, int count, int size)
+{
+    const unsigned total = unsigned(count * size);
+    QByteArray p;
+    p += char(0x03);
+    p += char(total & 0xFF);
+    p += char(total >> 8);
+    p += char(size);
+    p += char(number);
+    p += char(count);
+    return p + QByteArray(size, char('a' + number % 26));
 }
 
 // Waits for n bytes from the program (or the time-out) and returns what has come.
@@ -303,6 +318,48 @@ private slots:
                 QStringLiteral("Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «").arg(port)));
         }
         QCOMPARE(link->alive(), 1);
+    }
+    // What waits to be written to a client is capped: here nothing is handed to the system
+    // between the groups, so the group that would pass the cap is the first one refused.
+    void write_limit()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        const int group_bytes = 255 * 255;
+        const int fitting = int(Tcp_server::write_limit / group_bytes);
+        quint32 fcnt = 1;
+        for (int g = 0; g < fitting; ++g) {
+            for (int n = 0; n < 255; ++n)
+                server->on_modem_data(group_packet(n, 255, 255), true, fcnt++);
+        }
+        const QString cut = QStringLiteral("Клиент на порту %1 не принимает данные от радиомодема с "
+                                           "EUI=0x0011223344556677: ожидают отправки ему %2 байтов, вместе с "
+                                           "новыми было бы больше предельных 1048576. Соединение с клиентом "
+                                           "разорвано.")
+                                .arg(port)
+                                .arg(fitting * group_bytes);
+        QVERIFY(!log_contents().contains(cut));
+        for (int n = 0; n < 255; ++n)
+            server->on_modem_data(group_packet(n, 255, 255), true, fcnt++);
+        QVERIFY2(log_contents().contains(cut), qPrintable(log_contents().right(600)));
+        QTRY_VERIFY(!server->has_client());
+        QTRY_COMPARE(clients(), 0);
+    }
+
+    // A server stays within 20 KiB; its repeat filter is part of the object, however full.
+    void size_of_a_server()
+    {
+        QVERIFY(sizeof(Tcp_server) <= 20 * 1024);
+        port = free_port();
+        QVERIFY(port);
+        const size_t before = mallinfo2().uordblks;
+        server = new Tcp_server(*link, eui, Device_params{51, port});
+        const size_t after_construction = mallinfo2().uordblks;
+        qInfo("Tcp_server: %zu bytes of object, %zu of heap at construction", sizeof(Tcp_server),
+              after_construction - before);
+        QVERIFY(after_construction - before <= 20 * 1024);
     }
 };
 
