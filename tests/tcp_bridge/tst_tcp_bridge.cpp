@@ -715,6 +715,31 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(clients(), 0, 5000);
         QVERIFY(!log_contents().contains(QStringLiteral("Ошибка при записи в сокет")));
     }
+    // Time-outs of 0 wait as long as it takes; a list period of 0 asks for the list once.
+    void zero_means_no_time_out()
+    {
+        settings.ws_connect_timeout = 0;
+        settings.ws_auth_timeout = 0;
+        settings.ws_devlist_timeout = 0;
+        settings.ws_data_timeout = 0;
+        settings.ws_devlist_period = 0;
+        sim->faults().auth.delay_ms = 300;
+        sim->faults().devlist.delay_ms = 300;
+        sim->faults().send_data.delay_ms = 300;
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        auto client = connect_client(port);
+        QVERIFY(client);
+        client->write("slow");
+        QCOMPARE(receive(*client, 4), QByteArray("slow"));
+        client->write("again");
+        QCOMPARE(receive(*client, 5), QByteArray("again"));
+        QCOMPARE(sim->received(QStringLiteral("get_device_appdata_req")), 1);
+        QCOMPARE(sim->connections_accepted(), 1);
+        QVERIFY(!log_contents().contains(QStringLiteral("Ошибка")));
+    }
 };
 
 QTEST_GUILESS_MAIN(Tst_tcp_bridge)
