@@ -8,6 +8,10 @@
 
 namespace {
 
+// The most counters one group may span: its up to 255 packets and whatever uplinks of other
+// ports the modem sends in between, with a wide margin.
+constexpr std::uint32_t max_counter_span = 512;
+
 struct Header {
     int size;
     unsigned total_size;
@@ -66,8 +70,10 @@ bool Packet_group::belongs_elsewhere(unsigned number, std::uint32_t fcnt) const
     for (unsigned k = 0; k < packets.size(); ++k) {
         if (!packet_has_fcnt[k])
             continue;
-        // A group holds one packet per number, sent with rising counters.
-        if (k == number || (k < number) != (packet_fcnt[k] < fcnt))
+        // A group holds one packet per number, sent with rising counters in one burst: counters
+        // far apart (a restarted modem whose old counters are long forgotten) are not one group.
+        const std::uint32_t apart = packet_fcnt[k] < fcnt ? fcnt - packet_fcnt[k] : packet_fcnt[k] - fcnt;
+        if (k == number || (k < number) != (packet_fcnt[k] < fcnt) || apart > max_counter_span)
             return true;
     }
     return false;

@@ -15,9 +15,9 @@
 //
 // The modem sends a group's packets in number order, each uplink with the next frame
 // counter. So where the messages carry counters, a packet whose number and counter
-// disagree in order with a packet already stored belongs to another group: the group in
-// progress has lost a packet and is abandoned rather than completed with bytes of the
-// next one.
+// disagree in order with a packet already stored, or lie too far apart, belongs to another
+// group: the group in progress has lost a packet and is abandoned rather than completed with
+// bytes of the next one.
 class Packet_group {
 public:
     enum class Outcome {
