@@ -102,7 +102,7 @@ void modem_on_a_bad_radio(const std::uint8_t *data, std::size_t size)
             group.reset();
             continue;
         }
-        const int bytes_size = 4 + int(a % 4000);
+        const int bytes_size = 4 + int(a % 1500);
         const int packet_size = std::max(1 + int(b), (bytes_size + 254) / 255);
         const int count = (bytes_size + packet_size - 1) / packet_size;
         const QByteArray bytes = group_data(serial++, bytes_size);

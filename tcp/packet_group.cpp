@@ -67,7 +67,7 @@ void Packet_group::discard()
 
 bool Packet_group::belongs_elsewhere(unsigned number, std::uint32_t fcnt) const
 {
-    for (unsigned k = 0; k < packets.size(); ++k) {
+    for (unsigned k = 0; k < group_packets; ++k) {
         if (!packet_has_fcnt[k])
             continue;
         // A group holds one packet per number, sent with rising counters in one burst: counters
