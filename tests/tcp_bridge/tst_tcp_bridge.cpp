@@ -519,6 +519,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 0, 5000);
         QCOMPARE(sim->connections_accepted(), 1);
     }
+    // Modem A (an echo modem) served, the link up and one client of its port being served.
+    std::unique_ptr<QTcpSocket> start_with_client(Echo_options echo = Echo_options())
+    {
+        sim->add_modem(echo_modem(eui_a, echo));
+        const quint16 port = serve(eui_a);
+        start();
+        if (!QTest::qWaitFor([] { return has_server(eui_a); }, 5000))
+            return nullptr;
+        auto client = connect_client(port);
+        if (!client || !QTest::qWaitFor([] { return clients() == 1; }, 5000))
+            return nullptr;
+        return client;
+    }
+
     // Packets sent as the modem sent them (counters in number order from first_fcnt), the
     // ones listed in `numbers` only.
     void send_packets(Eui eui, const QByteArray &data, int packet_size, quint32 first_fcnt,
@@ -548,13 +562,8 @@ private slots:
         QFETCH(bool, had_a_group);
         Echo_options echo;
         echo.packet_size = 2;
-        sim->add_modem(echo_modem(eui_a, echo));
-        const quint16 port = serve(eui_a);
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        auto client = connect_client(port);
+        auto client = start_with_client(echo);
         QVERIFY(client);
-        QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
         if (had_a_group) {
             sim->send_uplink(eui_a, "zz");
             QCOMPARE(receive(*client, 2), QByteArray("zz"));
@@ -621,13 +630,8 @@ private slots:
     // A modem that restarts and counts from 1 again is heard; a true repeat is still dropped.
     void restarted_modem_is_heard()
     {
-        sim->add_modem(echo_modem(eui_a));
-        const quint16 port = serve(eui_a);
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        auto client = connect_client(port);
+        auto client = start_with_client();
         QVERIFY(client);
-        QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
         sim->send_uplink(eui_a, "hello");
         sim->send_uplink(eui_a, "world");
         QCOMPARE(receive(*client, 10), QByteArray("helloworld"));
@@ -696,13 +700,8 @@ private slots:
     // The last bytes of a client that leaves go out while uplinks keep coming.
     void leaving_client_bytes_sent_during_uplink()
     {
-        sim->add_modem(echo_modem(eui_a));
-        const quint16 port = serve(eui_a);
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        auto client = connect_client(port);
+        auto client = start_with_client();
         QVERIFY(client);
-        QTRY_COMPARE_WITH_TIMEOUT(clients(), 1, 5000);
         client->write("bye");
         QVERIFY(client->waitForBytesWritten(1000));
         for (int i = 0; i < 5; ++i)
