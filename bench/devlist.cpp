@@ -1,7 +1,12 @@
-// Reading a large device list: our pull reader (with the sort and the removal of
-// duplicates) against the toolkit's JSON document walked to the same EUIs and names.
-// Prints medians per device and throughput over the UTF-16 text. Times are the CPU
-// time of this thread, so that other work on a busy machine counts less.
+// Reading a large device list, four ways over the same UTF-16 text:
+//   ours      Server_protocol::handle_devlist_resp (validation, sort, duplicate removal);
+//   document  QJsonDocument::fromJson over the text in UTF-8, then a walk to the pairs;
+//   rapidjson RapidJSON's SAX reader over the UTF-16 text, when its header is found;
+//   bare      one pass that only extracts the (EUI, name) pairs, without any checks.
+// The others keep the pairs in the reply's order. Rounds alternate the readers, so that a
+// busy machine weighs on all of them alike; times are the CPU time of this thread.
+// Prints per reader the median with the spread (quartiles) and the ratios, each ratio the
+// median of the ratios within one round.
 
 #include "app/log.h"
 #include "app/shared_state.h"
@@ -13,10 +18,18 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutexLocker>
 #include <QVector>
+
+#if __has_include(<rapidjson/reader.h>)
+#include <rapidjson/reader.h>
+#define QUVO_HAVE_RAPIDJSON 1
+#endif
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -33,22 +46,47 @@ public:
     int lists = 0;
 };
 
-// The EUIs in a scrambled order, so that sorting has work to do.
-QString device_list_message(int devices)
+using Devices = QVector<Server_device>;
+
+// The EUIs in a scrambled order, so that sorting has work to do; no two alike.
+quint64 eui_of(int i)
+{
+    return 0x70B3D50000000000ULL + (quint64(i) * 2654435761ULL) % 0xFFFFFFFFULL;
+}
+
+// About 120 units an entry, like a real server's list.
+QString short_entry(int i)
+{
+    return QStringLiteral("{\"devEui\":\"%1\",\"devName\":\"Счётчик воды №%2\",\"appEui\":\"70B3D57ED0000001\","
+                          "\"class\":\"C\",\"lastSeen\":1649836800%3}")
+        .arg(eui_of(i), 16, 16, QLatin1Char('0'))
+        .arg(i + 1)
+        .arg(i % 1000, 3, 10, QLatin1Char('0'));
+}
+
+// Nested attributes of every JSON type, spaces and a line break.
+QString long_entry(int i)
+{
+    return QStringLiteral("{\"devEui\": \"%1\", \"devName\": \"Счётчик воды №%2, подъезд \\\"%6\\\"\",\n"
+                          " \"appEui\":\"70B3D57ED0000001\",\"class\":\"C\",\"lastSeen\":1649836800%3,\"fcntUp\":%4,"
+                          "\"attributes\":{\"rssi\":-%5,\"snr\":7.25,\"tags\":[\"meter\",\"rs485\"],"
+                          "\"location\":{\"lat\":55.7512,\"lon\":37.6184,\"alt\":1.5e2},\"active\":true,\"note\":null,"
+                          "\"history\":[[1,2,3],[4,5,6],{\"gw\":\"0016C001FF10A235\",\"rssi\":-80}]}}")
+        .arg(eui_of(i), 16, 16, QLatin1Char('0'))
+        .arg(i + 1)
+        .arg(i % 1000, 3, 10, QLatin1Char('0'))
+        .arg(i * 7 % 65536)
+        .arg(60 + i % 60)
+        .arg(i % 9 + 1);
+}
+
+QString device_list_message(int devices, QString (*entry)(int))
 {
     QString text = QStringLiteral("{\"cmd\":\"get_device_appdata_resp\",\"status\":true,\"devices_list\":[");
     for (int i = 0; i < devices; ++i) {
-        const quint64 eui = 0x70B3D50000000000ULL + (quint64(i) * 2654435761ULL) % 0xFFFFFFFFULL;
         if (i)
             text += QLatin1Char(',');
-        text += QStringLiteral("{\"devEui\":\"%1\",\"devName\":\"Счётчик воды №%2\",\"appEui\":\"70B3D57ED0000001\","
-                               "\"class\":\"C\",\"lastSeen\":1649836800%3,\"fcntUp\":%4,\"attributes\":{\"rssi\":-%5,"
-                               "\"snr\":7.25,\"tags\":[\"meter\",\"rs485\"]}}")
-                    .arg(eui, 16, 16, QLatin1Char('0'))
-                    .arg(i + 1)
-                    .arg(i % 1000, 3, 10, QLatin1Char('0'))
-                    .arg(i * 7 % 65536)
-                    .arg(60 + i % 60);
+        text += entry(i);
     }
     text += QStringLiteral("]}");
     return text;
@@ -61,30 +99,24 @@ qint64 thread_ns()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-qint64 median(std::vector<qint64> times)
-{
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-qint64 time_ours(const QString &text, int expected)
+// Takes the list out again, so that every round installs it into an empty place and the
+// list is freed, like the others', after the clock has stopped.
+Devices read_ours(const QString &text)
 {
     Quiet_link link;
     Server_protocol protocol(link);
-    const qint64 start = thread_ns();
     protocol.read(text, &Server_protocol::handle_devlist_resp);
-    const qint64 elapsed = thread_ns() - start;
-    if (link.lists != 1 || reachable_modems.size() != expected)
-        std::fprintf(stderr, "our reader read %d devices instead of %d\n", int(reachable_modems.size()), expected);
-    return elapsed;
+    Devices devices;
+    QMutexLocker lock(&state_mutex);
+    devices.swap(reachable_modems);
+    return devices;
 }
 
-qint64 time_document(const QString &text, int expected)
+Devices read_document(const QString &text)
 {
-    const qint64 start = thread_ns();
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
     const QJsonArray list = document.object().value(QLatin1String("devices_list")).toArray();
-    QVector<Server_device> devices;
+    Devices devices;
     devices.reserve(list.size());
     for (const QJsonValue &entry : list) {
         const QJsonObject object = entry.toObject();
@@ -93,30 +125,239 @@ qint64 time_document(const QString &text, int expected)
         device.name = object.value(QLatin1String("devName")).toString();
         devices.append(device);
     }
-    const qint64 elapsed = thread_ns() - start;
-    if (devices.size() != expected)
-        std::fprintf(stderr, "the document gave %d devices instead of %d\n", int(devices.size()), expected);
-    return elapsed;
+    return devices;
 }
 
-void run(int devices, int rounds)
+quint64 hex16(const char16_t *p)
 {
-    const QString text = device_list_message(devices);
-    std::vector<qint64> ours;
-    std::vector<qint64> document;
-    for (int i = 0; i < rounds; ++i) {
-        ours.push_back(time_ours(text, devices));
-        document.push_back(time_document(text, devices));
+    quint64 value = 0;
+    for (int i = 0; i < 16; ++i) {
+        const unsigned c = p[i];
+        value = value << 4 | (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
     }
-    const double megabytes = text.size() * 2.0 / 1e6;
-    const double ours_ns = median(ours);
-    const double document_ns = median(document);
-    std::printf("%7d devices, %.1f MB of UTF-16, median of %d rounds:\n", devices, megabytes, rounds);
-    std::printf("  Ws_parser + handle_devlist_resp: %8.1f ns/device %8.1f MB/s\n", ours_ns / devices,
-                megabytes / (ours_ns / 1e9));
-    std::printf("  QJsonDocument::fromJson + walk:  %8.1f ns/device %8.1f MB/s\n", document_ns / devices,
-                megabytes / (document_ns / 1e9));
-    std::printf("  ratio: ours is %.2fx faster\n", document_ns / ours_ns);
+    return value;
+}
+
+#ifdef QUVO_HAVE_RAPIDJSON
+// Collects devEui and devName of the entries (objects at depth 2).
+class Rapid_handler : public rapidjson::BaseReaderHandler<rapidjson::UTF16<char16_t>, Rapid_handler> {
+public:
+    using Ch = char16_t;
+
+    bool StartObject()
+    {
+        if (++depth == 2)
+            devices.append(Server_device());
+        return true;
+    }
+    bool EndObject(rapidjson::SizeType)
+    {
+        --depth;
+        return true;
+    }
+    bool Key(const Ch *str, rapidjson::SizeType length, bool)
+    {
+        field = none;
+        if (depth != 2)
+            return true;
+        if (length == 6 && std::memcmp(str, u"devEui", 12) == 0)
+            field = eui;
+        else if (length == 7 && std::memcmp(str, u"devName", 14) == 0)
+            field = name;
+        return true;
+    }
+    bool String(const Ch *str, rapidjson::SizeType length, bool)
+    {
+        if (field == eui && length == 16)
+            devices.last().eui = hex16(str);
+        else if (field == name)
+            devices.last().name = QString(reinterpret_cast<const QChar *>(str), int(length));
+        field = none;
+        return true;
+    }
+    bool Default()
+    {
+        field = none;
+        return true;
+    }
+
+    Devices devices;
+
+private:
+    enum Field { none, eui, name };
+    Field field = none;
+    int depth = 0;
+};
+
+Devices read_rapidjson(const QString &text)
+{
+    using Encoding = rapidjson::UTF16<char16_t>;
+    rapidjson::GenericReader<Encoding, Encoding> reader;
+    rapidjson::GenericStringStream<Encoding> stream(reinterpret_cast<const char16_t *>(text.utf16()));
+    Rapid_handler handler;
+    if (reader.Parse(stream, handler).IsError())
+        std::fprintf(stderr, "RapidJSON refused the message\n");
+    return handler.devices;
+}
+#endif
+
+// One pass that trusts the text: the names of the fields of the entries decide, every
+// other value is stepped over by its brackets and quotes.
+const char16_t *skip_quoted(const char16_t *p)
+{
+    while (*p != '"')
+        p += *p == '\\' ? 2 : 1;
+    return p + 1;
+}
+
+Devices read_bare(const QString &text)
+{
+    Devices devices;
+    const char16_t *p = reinterpret_cast<const char16_t *>(text.utf16());
+    static const char16_t list_name[] = u"\"devices_list\":[";
+    while (std::memcmp(p, list_name, sizeof list_name - 2) != 0)
+        ++p;
+    p += sizeof list_name / 2 - 1;
+    while (*p == '{') {
+        devices.append(Server_device());
+        Server_device &device = devices.last();
+        ++p;
+        for (;;) {
+            while (*p == ' ' || *p == '\n' || *p == ',')
+                ++p;
+            if (*p == '}') {
+                ++p;
+                break;
+            }
+            const char16_t *name = p + 1;
+            p = skip_quoted(name);
+            while (*p == ' ' || *p == ':')
+                ++p;
+            const int length = int(p - name);
+            if (length >= 7 && std::memcmp(name, u"devEui\"", 14) == 0) {
+                device.eui = hex16(p + 1);
+                p += 18;
+            } else if (length >= 8 && std::memcmp(name, u"devName\"", 16) == 0) {
+                const char16_t *const first = ++p;
+                while (*p != '"' && *p != '\\')
+                    ++p;
+                device.name = QString(reinterpret_cast<const QChar *>(first), int(p - first));
+                // Escapes only as far as the messages here need them.
+                while (*p != '"') {
+                    device.name += QChar(*p == '\\' ? *++p : *p);
+                    ++p;
+                }
+                ++p;
+            } else {
+                int depth = 0;
+                for (;; ++p) {
+                    const char16_t c = *p;
+                    if (c == '"') {
+                        p = skip_quoted(p + 1) - 1;
+                    } else if (c == '{' || c == '[') {
+                        ++depth;
+                    } else if (c == '}' || c == ']') {
+                        if (depth == 0)
+                            break;
+                        --depth;
+                    } else if (c == ',' && depth == 0) {
+                        break;
+                    }
+                }
+            }
+        }
+        if (*p == ',')
+            ++p;
+    }
+    return devices;
+}
+
+struct Reader {
+    const char *name;
+    Devices (*read)(const QString &);
+    std::vector<qint64> times;
+};
+
+qint64 quartile(std::vector<qint64> times, int q)
+{
+    std::sort(times.begin(), times.end());
+    return times[(times.size() - 1) * q / 4];
+}
+
+double median_ratio(const std::vector<qint64> &a, const std::vector<qint64> &b)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        ratios.push_back(double(a[i]) / double(b[i]));
+    std::sort(ratios.begin(), ratios.end());
+    return ratios[ratios.size() / 2];
+}
+
+bool same_pairs(Devices a, Devices b)
+{
+    const auto by_eui = [](const Server_device &x, const Server_device &y) { return x.eui < y.eui; };
+    std::stable_sort(a.begin(), a.end(), by_eui);
+    std::stable_sort(b.begin(), b.end(), by_eui);
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].eui != b[i].eui || a[i].name != b[i].name)
+            return false;
+    }
+    return true;
+}
+
+// When set, only this reader runs, and no ratios are printed: for profiling.
+const char *only = nullptr;
+
+void run(const char *shape, QString (*entry)(int), int devices, int rounds)
+{
+    const QString text = device_list_message(devices, entry);
+    std::vector<Reader> readers = {
+        {"ours", read_ours, {}},
+        {"QJsonDocument + walk", read_document, {}},
+#ifdef QUVO_HAVE_RAPIDJSON
+        {"RapidJSON SAX (UTF-16)", read_rapidjson, {}},
+#endif
+        {"bare scan", read_bare, {}},
+    };
+    if (only) {
+        readers.erase(std::remove_if(readers.begin(), readers.end(),
+                                     [](const Reader &r) { return std::strcmp(r.name, only) != 0; }),
+                      readers.end());
+        if (readers.empty()) {
+            std::fprintf(stderr, "no reader called \"%s\"\n", only);
+            std::exit(2);
+        }
+    }
+    const Devices expected = read_ours(text);
+    for (Reader &reader : readers) {
+        if (expected.size() != devices || !same_pairs(reader.read(text), expected)) {
+            std::fprintf(stderr, "%s read other pairs than expected\n", reader.name);
+            std::exit(1);
+        }
+    }
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t k = 0; k < readers.size(); ++k) {
+            Reader &reader = readers[(k + round) % readers.size()];
+            const qint64 start = thread_ns();
+            const Devices result = reader.read(text);
+            reader.times.push_back(thread_ns() - start);
+        }
+    }
+
+    std::printf("%s entries (%.0f units each), %d devices, %.1f MB of UTF-16, %d rounds:\n", shape,
+                double(text.size()) / devices, devices, text.size() * 2.0 / 1e6, rounds);
+    std::printf("  %-24s %10s %19s %9s %8s %8s\n", "", "ns/device", "(quartiles)", "MB/s", "ours/x", "x/bare");
+    const Reader &ours = readers.front();
+    const Reader &bare = readers.back();
+    for (const Reader &reader : readers) {
+        const double median = quartile(reader.times, 2);
+        std::printf("  %-24s %10.1f (%7.1f - %7.1f) %9.0f %8.2f %8.2f\n", reader.name, median / devices,
+                    double(quartile(reader.times, 1)) / devices, double(quartile(reader.times, 3)) / devices,
+                    text.size() * 2.0 / 1e6 / (median / 1e9), only ? 1.0 : median_ratio(ours.times, reader.times),
+                    only ? 1.0 : median_ratio(reader.times, bare.times));
+    }
 }
 
 } // namespace
@@ -125,7 +366,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     set_log_file_name("/dev/null");
-    run(10000, 21);
-    run(100000, 7);
+    // bench_devlist [ROUNDS_FACTOR [READER]]
+    const int scale = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+    if (argc > 2)
+        only = argv[2];
+    run("short", short_entry, 10000, 31 * scale);
+    run("short", short_entry, 100000, 9 * scale);
+    run("long", long_entry, 10000, 31 * scale);
+    run("long", long_entry, 100000, 9 * scale);
     return 0;
 }
