@@ -9,3 +9,5 @@ struct Server_device {
     // Empty when the server gave no name.
     QString name;
 };
+// A list of them grows by moving its memory.
+Q_DECLARE_TYPEINFO(Server_device, Q_MOVABLE_TYPE);

@@ -184,45 +184,48 @@ bool Server_protocol::read_append_status()
     return status;
 }
 
+bool Server_protocol::read_device(Server_device &device)
+{
+    reader.expect_char('{');
+    bool has_eui = false;
+    bool has_name = false;
+    if (reader.first_field()) {
+        do {
+            if (reader.match_field("devEui", has_eui))
+                device.eui = read_quoted_eui(reader);
+            else if (reader.match_field("devName", has_name))
+                reader.read_required_json_string(device.name);
+            else
+                reader.skip_field();
+        } while (reader.next_field());
+    }
+    return has_eui;
+}
+
 void Server_protocol::read_devices_list()
 {
     reader.expect_char('[');
 
-    // Counting pass, so that the records are allocated once.
-    const unsigned short *const start = reader.cur;
-    const unsigned short *const start_line_start = reader.line_start;
-    const auto start_line = reader.line;
-    int count = 0;
+    // One pass takes every entry that reads without a fault. From the first one that does
+    // not, the rest is read in two passes, the first of which only checks and counts; so a
+    // faulty list is refused with the message, at the place, that a check of the whole list
+    // before reading any of it gives.
+    QVector<Server_device> devices;
     if (reader.array_not_empty()) {
-        do {
-            reader.skip_value();
-            ++count;
-        } while (reader.next_element());
-    }
-    reader.cur = start;
-    reader.line_start = start_line_start;
-    reader.line = start_line;
-
-    QVector<Server_device> devices(count);
-    if (reader.array_not_empty()) {
-        for (Server_device &device : devices) {
-            reader.expect_char('{');
-            bool has_eui = false;
-            bool has_name = false;
-            if (reader.first_field()) {
-                do {
-                    if (reader.match_field("devEui", has_eui))
-                        device.eui = read_quoted_eui(reader);
-                    else if (reader.match_field("devName", has_name))
-                        reader.read_required_json_string(device.name);
-                    else
-                        reader.skip_field();
-                } while (reader.next_field());
+        for (;;) {
+            Server_device device;
+            const bool read = reader.attempt([this, &device] {
+                // As deep as the checking pass sees the entry.
+                const Ws_parser::Nesting entry(reader);
+                return read_device(device);
+            });
+            if (!read) {
+                read_devices_checked(devices);
+                break;
             }
-            if (!has_eui)
-                reader.fail(proto_text("в возвращённом сервером QUVO-LoRa описании устройства отсутствует "
-                                       "обязательное поле \"devEui\"."));
-            reader.next_element();
+            devices.append(std::move(device));
+            if (!reader.next_element())
+                break;
         }
     }
 
@@ -246,4 +249,29 @@ void Server_protocol::read_devices_list()
     reachable_modems.swap(devices);
     lock.unlock();
     // The old list is released here, outside the lock.
+}
+
+void Server_protocol::read_devices_checked(QVector<Server_device> &devices)
+{
+    const unsigned short *const start = reader.cur;
+    const unsigned short *const start_line_start = reader.line_start;
+    const auto start_line = reader.line;
+    int count = 0;
+    do {
+        reader.skip_value();
+        ++count;
+    } while (reader.next_element());
+    reader.cur = start;
+    reader.line_start = start_line_start;
+    reader.line = start_line;
+
+    devices.reserve(devices.size() + count);
+    for (int i = 0; i < count; ++i) {
+        Server_device device;
+        if (!read_device(device))
+            reader.fail(proto_text("в возвращённом сервером QUVO-LoRa описании устройства отсутствует "
+                                   "обязательное поле \"devEui\"."));
+        devices.append(std::move(device));
+        reader.next_element();
+    }
 }

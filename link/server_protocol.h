@@ -3,8 +3,10 @@
 #include "link/ws_parser.h"
 
 #include <QString>
+#include <QVector>
 
 class Link_events;
+struct Server_device;
 struct Server_message;
 
 // Reads the messages of the network server. The link keeps one handler current,
@@ -40,6 +42,10 @@ private:
     void process_rx(const Server_message &message);
     bool read_append_status();
     void read_devices_list();
+    // The entry at the position; false when it has no "devEui".
+    bool read_device(Server_device &device);
+    // The entries from the position to the end of the list, checked before any is read.
+    void read_devices_checked(QVector<Server_device> &devices);
 
     Ws_parser reader;
     Link_events &link;

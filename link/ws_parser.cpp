@@ -2,8 +2,6 @@
 
 #include <QCoreApplication>
 
-#include <cstring>
-
 namespace {
 
 // The reader's own texts; each is translated once, where it is first needed, and kept.
@@ -52,6 +50,8 @@ void Ws_parser::start(const unsigned short *text)
 
 Err Ws_parser::make_error(const QString &message)
 {
+    if (trying)
+        throw Unsure();
     // The form has no %3: the position, then the reader's text.
     static const QString form = json_text(
         "Ошибка в %1-м символе %2-й строки текстового сообщения, пришедшего через соединение WebSocket: %4");
@@ -70,97 +70,31 @@ void Ws_parser::fail_trailing()
     fail(message);
 }
 
-bool Ws_parser::first_field()
+void Ws_parser::fail_first_field()
 {
-    skip_spaces();
-    if (*cur == '"') {
-        ++cur;
-        return true;
-    }
-    if (*cur == '}') {
-        ++cur;
-        return false;
-    }
     static const QString message = json_text("ожидается кавычка, начинающая первое поле объекта JSON, "
                                              "или фигурная скобка, завершающая объект.");
     fail(message);
 }
 
-bool Ws_parser::next_field()
+void Ws_parser::fail_next_field()
 {
-    skip_spaces();
-    if (*cur == ',') {
-        ++cur;
-        skip_spaces();
-        expect_char('"');
-        return true;
-    }
-    if (*cur == '}') {
-        ++cur;
-        return false;
-    }
     static const QString message = json_text("ожидается запятая между полями объекта JSON, или фигурная скобка, "
                                              "завершающая объект. Вместо этого обнаружен символ 0x%1.");
     fail_with_code(message, *cur);
 }
 
-bool Ws_parser::array_not_empty()
+void Ws_parser::fail_next_element()
 {
-    skip_spaces();
-    if (*cur == ']') {
-        ++cur;
-        return false;
-    }
-    return true;
-}
-
-bool Ws_parser::next_element()
-{
-    skip_spaces();
-    if (*cur == ',') {
-        ++cur;
-        skip_spaces();
-        return true;
-    }
-    if (*cur == ']') {
-        ++cur;
-        return false;
-    }
     static const QString message = json_text("ожидается запятая, разделяющая элементы массива JSON, "
                                              "или квадратная скобка, завершающая массив.");
     fail(message);
 }
 
-// Names are compared raw, so one written with escapes never matches.
-bool Ws_parser::match_name(const char *name) const
+void Ws_parser::fail_duplicate(const char *name)
 {
-    const unsigned short *p = cur;
-    for (; *name; ++name, ++p) {
-        if (*p != static_cast<unsigned char>(*name))
-            return false;
-    }
-    return *p == '"';
-}
-
-void Ws_parser::enter_field(const char *name)
-{
-    cur += std::strlen(name) + 1;
-    skip_spaces();
-    expect_char(':');
-    skip_spaces();
-}
-
-bool Ws_parser::match_field(const char *name, bool &seen)
-{
-    if (!match_name(name))
-        return false;
-    if (seen) {
-        static const QString message = json_text("поле \"%1\" уже есть в этой структуре JSON.");
-        fail(message.arg(QLatin1String(name)));
-    }
-    enter_field(name);
-    seen = true;
-    return true;
+    static const QString message = json_text("поле \"%1\" уже есть в этой структуре JSON.");
+    fail(message.arg(QLatin1String(name)));
 }
 
 bool Ws_parser::match_field_bit(const char *name, quint8 &flags, quint8 bit)
@@ -327,61 +261,25 @@ void Ws_parser::read_hex_bytes(QByteArray &destination)
     expect_char('"');
 }
 
-void Ws_parser::skip_string()
+void Ws_parser::fail_unclosed_string()
 {
-    const unsigned short *p = cur;
-    for (;;) {
-        unsigned c = *p;
-        // Nearly every unit lies above the quotation mark and is no backslash.
-        while (c > '"' && c != '\\')
-            c = *++p;
-        if (c == '"')
-            break;
-        // A backslash hides the unit after it, but never the end of the text.
-        if (c == 0 || (c == '\\' && p[1] == 0)) {
-            static const QString message =
-                json_text("нарушение формата JSON: обнаружена двойная кавычка, начинающая строку, но в оставшейся "
-                          "части текста нет парной ей двойной кавычки, завершающей эту строку.");
-            fail(message);
-        }
-        p += c == '\\' ? 2 : 1;
-    }
-    cur = p + 1;
+    static const QString message =
+        json_text("нарушение формата JSON: обнаружена двойная кавычка, начинающая строку, но в оставшейся "
+                  "части текста нет парной ей двойной кавычки, завершающей эту строку.");
+    fail(message);
 }
-
-void Ws_parser::skip_field()
-{
-    skip_string();
-    skip_spaces();
-    expect_char(':');
-    skip_spaces();
-    skip_value();
-}
-
-namespace {
 
 // Bounds the recursion of skip_value, so that no message can exhaust the stack.
-class Nesting {
-public:
-    Nesting(unsigned &depth, Ws_parser &parser)
-        : depth(depth)
-    {
-        if (depth >= Ws_parser::max_depth) {
-            static const QString message =
-                json_text("нарушение формата JSON: слишком глубокая вложенность массивов и объектов "
-                          "(допускается не более %1 уровней).");
-            parser.fail(message.arg(Ws_parser::max_depth));
-        }
-        ++depth;
+Ws_parser::Nesting::Nesting(Ws_parser &parser)
+    : parser(parser)
+{
+    if (parser.depth >= max_depth) {
+        static const QString message = json_text("нарушение формата JSON: слишком глубокая вложенность массивов и "
+                                                 "объектов (допускается не более %1 уровней).");
+        parser.fail(message.arg(max_depth));
     }
-    ~Nesting() { --depth; }
-    Q_DISABLE_COPY(Nesting)
-
-private:
-    unsigned &depth;
-};
-
-} // namespace
+    ++parser.depth;
+}
 
 void Ws_parser::skip_value()
 {
@@ -400,7 +298,7 @@ void Ws_parser::skip_value()
         skip_number();
         return;
     case '[': {
-        const Nesting nesting(depth, *this);
+        const Nesting nesting(*this);
         ++cur;
         if (array_not_empty()) {
             do
@@ -410,7 +308,7 @@ void Ws_parser::skip_value()
         return;
     }
     case '{': {
-        const Nesting nesting(depth, *this);
+        const Nesting nesting(*this);
         ++cur;
         if (first_field()) {
             do

@@ -39,6 +39,25 @@ constexpr bool hex_digit_value(unsigned unit, unsigned &value)
     return hex_letter_value(unit, value);
 }
 
+// The value of every ASCII unit as a hexadecimal digit; 16 for the units that are none.
+struct Hex_digit_values {
+    unsigned char value[128];
+
+    constexpr Hex_digit_values()
+        : value()
+    {
+        for (unsigned unit = 0; unit < 128; ++unit) {
+            unsigned digit = 16;
+            hex_digit_value(unit, digit);
+            value[unit] = static_cast<unsigned char>(digit);
+        }
+    }
+
+    constexpr unsigned operator()(unsigned unit) const { return unit < 128 ? value[unit] : 16; }
+};
+
+inline constexpr Hex_digit_values hex_digit_values{};
+
 // The base of every hand-written parser: the token readers over a zero-terminated text.
 // The derived class decides what whitespace is and how an error shows its position.
 template <typename T>
@@ -67,6 +86,8 @@ public:
 private:
     Q_DISABLE_COPY(Parser)
 
+    [[noreturn]] void fail_expected(char c);
+
     template <typename U>
     U read_decimal(U max);
 };
@@ -75,8 +96,14 @@ template <typename T>
 void Parser<T>::expect_char(char c)
 {
     if (unit_value(*cur) != static_cast<unsigned char>(c))
-        fail(QCoreApplication::translate("parser", "ожидается символ «%1».").arg(QLatin1Char(c)));
+        fail_expected(c);
     ++cur;
+}
+
+template <typename T>
+void Parser<T>::fail_expected(char c)
+{
+    fail(QCoreApplication::translate("parser", "ожидается символ «%1».").arg(QLatin1Char(c)));
 }
 
 template <typename T>
@@ -143,9 +170,9 @@ std::uint64_t Parser<T>::read_hex64()
 {
     std::uint64_t value = 0;
     for (int i = 0; i < 16; ++i) {
-        unsigned digit;
         // A zero unit is no digit, so this never looks past the end of the text.
-        if (!hex_digit_value(unit_value(cur[i]), digit))
+        const unsigned digit = hex_digit_values(unit_value(cur[i]));
+        if (digit > 15)
             fail(QCoreApplication::translate("parser", "ожидается %1-значное шестнадцатиричное число.").arg(16));
         value = value << 4 | digit;
     }
