@@ -12,6 +12,15 @@ public:
     explicit Dst_utf16(Utf8_text_parser &parser) : Dst(parser) {}
 
     void count(std::uint32_t cp) override;
+    // `n` printable ASCII characters at once; false, with nothing counted, when they
+    // would make the literal too long.
+    bool count_plain(std::int32_t n)
+    {
+        if (reserved > 0x7FFFFFFF - n)
+            return false;
+        reserved += n;
+        return true;
+    }
     void allocate() override;
     void put(std::uint32_t cp) override;
 

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+#include <type_traits>
+
 namespace {
 
 QString tr_parser(const char *source)
@@ -20,6 +22,29 @@ constexpr bool is_continuation(unsigned b)
 {
     return (b & 0xC0) == 0x80;
 }
+
+// What a byte inside a literal can be, looked up at once.
+struct Byte_kinds {
+    enum Kind : unsigned char {
+        // Stands for itself, and every destination takes it.
+        plain,
+        // Can begin a two-byte character that is not overlong.
+        lead_of_two,
+        other
+    };
+    Kind kind[256];
+
+    constexpr Byte_kinds()
+        : kind()
+    {
+        for (unsigned b = 0; b < 256; ++b) {
+            const bool is_plain = b >= 0x20 && b < 0x7F && b != '"' && b != '\\';
+            kind[b] = is_plain ? plain : b >= 0xC2 && b < 0xE0 ? lead_of_two : other;
+        }
+    }
+};
+
+constexpr Byte_kinds byte_kinds{};
 
 const char utf8_prefix[] = QT_TRANSLATE_NOOP("parser",
     "разбираемый текст не является текстом в кодировке UTF-8. ");
@@ -135,6 +160,10 @@ void Utf8_text_parser::skip_spaces()
 void Utf8_text_parser::skip_line()
 {
     for (;;) {
+        // Only the zero, the ASCII breaks and the first bytes of U+0085, U+2028 and U+2029 end it.
+        while (static_cast<unsigned char>(*cur) > 0x0D && static_cast<unsigned char>(*cur) != 0xC2
+               && static_cast<unsigned char>(*cur) != 0xE2)
+            ++cur;
         const auto b = static_cast<unsigned char>(cur[0]);
         switch (b) {
         case 0x00:
@@ -347,9 +376,15 @@ bool Utf8_text_parser::read_literal(D &dst)
     const char *const first = cur;
     const std::uint32_t first_line = line;
     const char *const first_line_start = line_start;
+    // The destinations of UTF-16 text take runs of common characters at once.
+    constexpr bool runs = std::is_base_of_v<Dst_utf16, D>;
 
     int joins = 0;
     for (;;) {
+        if constexpr (runs) {
+            if (count_run(dst))
+                continue;
+        }
         const auto b = static_cast<unsigned char>(*cur);
         if (b == '"') {
             ++cur;
@@ -373,6 +408,10 @@ bool Utf8_text_parser::read_literal(D &dst)
     line_start = first_line_start;
     dst.allocate();
     for (;;) {
+        if constexpr (runs) {
+            if (put_run(dst))
+                continue;
+        }
         const auto b = static_cast<unsigned char>(*cur);
         if (b == '"') {
             ++cur;
@@ -390,6 +429,62 @@ bool Utf8_text_parser::read_literal(D &dst)
             step_over(d);
         }
     }
+}
+
+// Plain ASCII and two-byte characters from U+00A0 on: every destination takes them as one
+// cell each. False when there is none at `cur`, or when they would make the literal too
+// long; then the one-by-one reading finds the fault and its place.
+bool Utf8_text_parser::count_run(Dst_utf16 &dst)
+{
+    const char *p = cur;
+    const char *at_line_start = line_start;
+    std::int32_t cells = 0;
+    for (;; ++cells) {
+        const unsigned kind = byte_kinds.kind[static_cast<unsigned char>(p[0])];
+        if (kind == Byte_kinds::plain) {
+            ++p;
+        } else if (kind == Byte_kinds::lead_of_two && is_continuation(static_cast<unsigned char>(p[1]))
+                   && (p[0] != '\xC2' || static_cast<unsigned char>(p[1]) >= 0xA0)) {
+            p += 2;
+            ++at_line_start;
+        } else {
+            break;
+        }
+    }
+    if (cells == 0 || !dst.count_plain(cells))
+        return false;
+    cur = p;
+    line_start = at_line_start;
+    return true;
+}
+
+// The same characters in the second pass, checked already, while there is room for them.
+bool Utf8_text_parser::put_run(Dst_utf16 &dst)
+{
+    const char *p = cur;
+    const char *at_line_start = line_start;
+    QChar *to = dst.write;
+    QChar *const end = dst.end;
+    for (; to != end; ++to) {
+        const auto b = static_cast<unsigned char>(p[0]);
+        const unsigned kind = byte_kinds.kind[b];
+        if (kind == Byte_kinds::plain) {
+            *to = QLatin1Char(static_cast<char>(b));
+            ++p;
+        } else if (kind == Byte_kinds::lead_of_two) {
+            *to = QChar(static_cast<ushort>((b & 0x1Fu) << 6 | (static_cast<unsigned char>(p[1]) & 0x3Fu)));
+            p += 2;
+            ++at_line_start;
+        } else {
+            break;
+        }
+    }
+    if (to == dst.write)
+        return false;
+    cur = p;
+    line_start = at_line_start;
+    dst.write = to;
+    return true;
 }
 
 bool Utf8_text_parser::read_string_literal(Dst &dst)

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+class Dst_utf16;
+
 // UTF-8 text: its whitespace, line breaks, comments and double-quoted string literals.
 // Outside literals the text is ASCII apart from a few Unicode blanks and line breaks.
 class Utf8_text_parser : public Text_parser<char> {
@@ -53,6 +55,8 @@ private:
     void step_over(const Decoded &d);
     template <typename D>
     bool read_literal(D &dst);
+    bool count_run(Dst_utf16 &dst);
+    bool put_run(Dst_utf16 &dst);
     void at_line_break(int length);
 
     // A malformed UTF-8 sequence: the message names the bytes seen so far.
