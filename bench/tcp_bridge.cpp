@@ -4,11 +4,13 @@
 // main thread, so that both paths cross the same thread boundaries:
 //   1. round trip client -> program -> echo modem -> program -> client, against a bare
 //      WebSocket round trip (send_data_req -> reply and echoed "rx") to the same simulator;
-//   2. downlink messages per second with one command outstanding, against the bare
-//      WebSocket request-reply rate;
+//   2. downlink messages per second with one command outstanding, with 1, 100 and 1000 served
+//      modems listening in the exchange thread, against a bare WebSocket client that runs in a
+//      thread of its own and sends the same commands one after the other's reply;
 //   3. 1000 served and reachable modems: one reconciliation with nothing changed and with
 //      every server created, heap per Tcp_server, and a device list of 1000 entries end to end.
-// Prints medians; the figures depend on the machine and its load.
+// Prints medians (with the quartiles where rounds alternate); the figures depend on the
+// machine and its load.
 
 #include "app/engine.h"
 #include "app/log.h"
@@ -138,6 +140,19 @@ public:
         wait();
     }
 
+    // The reply to the next send_data_req comes this much later.
+    void hold_next_reply(int ms)
+    {
+        QMetaObject::invokeMethod(
+            sim,
+            [this, ms] {
+                Reply_fault &fault = sim->faults().send_data;
+                fault.delay_ms = ms;
+                fault.times = 1;
+            },
+            Qt::BlockingQueuedConnection);
+    }
+
     QUrl url;
     std::atomic<int> downlinks{0};
     // When each downlink was accepted, in order.
@@ -147,29 +162,102 @@ public:
 protected:
     void run() override
     {
-        Sim_server sim;
+        Sim_server server;
+        sim = &server;
         for (const Sim_modem &m : qAsConst(modems))
-            sim.add_modem(m);
-        QObject::connect(&sim, &Sim_server::downlink, [this] {
+            server.add_modem(m);
+        QObject::connect(&server, &Sim_server::downlink, [this] {
             const int i = downlinks;
             if (i < int(downlink_ns.size()))
                 downlink_ns[i] = now_ns();
             ++downlinks;
         });
-        QObject::connect(&sim, &Sim_server::text_received, [this](const QString &text) {
+        QObject::connect(&server, &Sim_server::text_received, [this](const QString &text) {
             qint64 none = 0;
             if (text.contains(QLatin1String("get_device_appdata_req")))
                 first_devlist_request_ns.compare_exchange_strong(none, now_ns());
         });
-        sim.listen();
-        url = sim.url();
+        server.listen();
+        url = server.url();
         ready.release();
         exec();
     }
 
 private:
     QVector<Sim_modem> modems;
+    Sim_server *sim = nullptr;
     QSemaphore ready;
+};
+
+QString downlink_text(Eui eui)
+{
+    return QStringLiteral("{\"cmd\":\"send_data_req\",\"data_list\":[{\"devEui\":\"%1\",\"data\":\"04%2\",\"port\":2}]}")
+        .arg(format_eui(eui), QString::fromLatin1(payload.toHex()));
+}
+
+// A bare WebSocket client of the simulator in a thread of its own, as the program's link
+// is: a burst is handed to it from the main thread, and it sends each downlink when the
+// reply to the one before has come.
+class Bare_thread : public QThread {
+public:
+    explicit Bare_thread(const QUrl &url) : url(url)
+    {
+        start();
+        ready.acquire();
+    }
+    ~Bare_thread() override
+    {
+        quit();
+        wait();
+    }
+
+    void burst(Eui eui, int downlinks)
+    {
+        QMetaObject::invokeMethod(context, [this, eui, downlinks] {
+            to_send = downlinks;
+            target = eui;
+            send_next();
+        });
+    }
+
+protected:
+    void run() override
+    {
+        QObject here;
+        QWebSocket ws;
+        context = &here;
+        socket = &ws;
+        bool authorised = false;
+        QObject::connect(&ws, &QWebSocket::connected, [&ws] {
+            ws.sendTextMessage(QStringLiteral("{\"cmd\":\"auth_req\",\"login\":\"l\",\"password\":\"p\"}"));
+        });
+        QObject::connect(&ws, &QWebSocket::textMessageReceived, [this, &authorised](const QString &) {
+            if (!authorised) {
+                authorised = true;
+                ready.release();
+                return;
+            }
+            send_next();
+        });
+        ws.open(url);
+        exec();
+    }
+
+private:
+    void send_next()
+    {
+        if (to_send == 0)
+            return;
+        --to_send;
+        socket->sendTextMessage(downlink_text(target));
+    }
+
+    QUrl url;
+    QSemaphore ready;
+    QObject *context = nullptr;
+    QWebSocket *socket = nullptr;
+    int to_send = 0;
+    Eui target = 0;
 };
 
 // A bare WebSocket client of the simulator, authorised.
@@ -259,46 +347,95 @@ void bench_round_trip()
                 rounds, b, p, p - b);
 }
 
-void bench_throughput()
+double quartile(std::vector<double> v, int q)
+{
+    std::sort(v.begin(), v.end());
+    return v[(v.size() - 1) * q / 4];
+}
+
+// Downlinks per second with one outstanding, through the program with `served` modems
+// listening and one client, beside the bare client, in alternating rounds. For the
+// program, the simulator holds its first reply while the client writes the burst's
+// messages (each ends at a pause), so that they queue up behind the held one; the rate is
+// taken at the simulator over the downlinks that follow, the same ones for both paths.
+void bench_downlink_rate(int served)
 {
     reset_all();
-    constexpr int modems = 50;
+    constexpr int burst = 40;
     constexpr int rounds = 7;
+    constexpr int hold_ms = 1500;
+    // Well above interframe_delay, so that a busy machine still cuts every message apart.
+    constexpr int gap_ms = 10;
     QVector<Sim_modem> list;
-    for (int i = 0; i < modems; ++i)
+    for (int i = 0; i < served; ++i)
         list << modem(first_eui + i, Modem_behaviour::silent);
     Sim_thread sim(list);
-    const std::vector<quint16> ports = free_ports(modems);
-    for (int i = 0; i < modems; ++i)
+    const std::vector<quint16> ports = free_ports(served);
+    for (int i = 0; i < served; ++i)
         served_devices[first_eui + i] = Device_params{51, ports[i]};
 
-    std::vector<double> bare, bridged;
-    Bare_client ws(sim.url);
-    auto engine = start_engine(sim.url, modems);
-    auto clients = connect_clients(ports);
-    // The rate is taken at the simulator, from the first downlink of a burst to its last.
-    auto rate = [&sim](int first) {
-        return (modems - 1) / ((sim.downlink_ns[first + modems - 1] - sim.downlink_ns[first]) / 1e9);
+    Bare_thread bare_client(sim.url);
+    auto engine = start_engine(sim.url, served);
+    if (server_count() != served)
+        std::fprintf(stderr, "only %d of %d servers listen\n", server_count(), served);
+    auto clients = connect_clients({ports[0]});
+    QTcpSocket &client = *clients[0];
+    // Over the downlinks after the first; a message that merged with its neighbour makes one fewer.
+    const auto rate = [&sim](int first) {
+        const int last = sim.downlinks - 1;
+        return (last - first - 1) / ((sim.downlink_ns[last] - sim.downlink_ns[first + 1]) / 1e9);
     };
-    for (int r = 0; r < rounds; ++r) {
-        int first = sim.downlinks;
-        for (int i = 0; i < modems; ++i)
-            ws.round_trip(first_eui + i, 0);
-        wait_for([&] { return sim.downlinks - first == modems; });
-        bare.push_back(rate(first));
-
-        // Every client writes one message at once; they queue up behind one outstanding command.
-        first = sim.downlinks;
-        for (auto &c : clients)
-            c->write(payload);
-        wait_for([&] { return sim.downlinks - first == modems; });
-        bridged.push_back(rate(first));
+    std::vector<double> bare, bridged, ratios;
+    int late = 0;
+    if (client.state() != QAbstractSocket::ConnectedState) {
+        std::printf("   %4d served: the client could not connect\n", served);
+        return;
     }
-    engine->stop(10000);
-    const double b = median(bare), p = median(bridged);
-    std::printf("2. downlinks per second with one outstanding, %d clients writing at once (median of %d):\n"
-                "   bare WebSocket request-reply %.0f/s, through the program %.0f/s (%.0f%% of bare)\n",
-                modems, rounds, b, p, 100 * p / b);
+    for (int r = 0; r < rounds; ++r) {
+        double bare_rate = 0;
+        double bridged_rate = 0;
+        for (int k = 0; k < 2; ++k) {
+            const int first = sim.downlinks;
+            if ((r + k) % 2 == 0) {
+                bare_client.burst(first_eui, burst);
+                wait_for([&] { return sim.downlinks - first == burst; });
+                bare_rate = rate(first);
+                continue;
+            }
+            sim.hold_next_reply(hold_ms);
+            client.write(payload);
+            client.flush();
+            qint64 last_write = 0;
+            for (int i = 1; i < burst; ++i) {
+                QThread::msleep(gap_ms);
+                client.write(payload);
+                client.flush();
+                last_write = now_ns();
+            }
+            wait_for([&] { return sim.downlinks - first == burst; }, hold_ms + 2000);
+            // The burst counts only if all of it was queued before the held reply went out.
+            if (sim.downlink_ns[first] < last_write + 2000000)
+                ++late;
+            bridged_rate = rate(first);
+        }
+        bare.push_back(bare_rate);
+        bridged.push_back(bridged_rate);
+        ratios.push_back(bridged_rate / bare_rate);
+    }
+    engine->stop(30000);
+    std::printf("   %4d served: bare %6.0f/s (%.0f - %.0f), through the program %6.0f/s (%.0f - %.0f), "
+                "%3.0f%% of bare (%.0f - %.0f)%s\n",
+                served, quartile(bare, 2), quartile(bare, 1), quartile(bare, 3), quartile(bridged, 2),
+                quartile(bridged, 1), quartile(bridged, 3), 100 * quartile(ratios, 2), 100 * quartile(ratios, 1),
+                100 * quartile(ratios, 3), late ? " (some bursts were not queued in time)" : "");
+}
+
+void bench_downlink_rates()
+{
+    std::printf("2. downlinks per second with one outstanding, bursts of 40, median of 7 alternating rounds "
+                "(quartiles):\n");
+    for (int served : {1, 100, 1000})
+        bench_downlink_rate(served);
 }
 
 void bench_thousand_modems()
@@ -366,7 +503,7 @@ int main(int argc, char *argv[])
     // The dispatcher weighs on every event: compare runs with and without QT_NO_GLIB=1.
     std::printf("event dispatcher: %s\n", QAbstractEventDispatcher::instance()->metaObject()->className());
     bench_round_trip();
-    bench_throughput();
+    bench_downlink_rates();
     bench_thousand_modems();
     return 0;
 }
