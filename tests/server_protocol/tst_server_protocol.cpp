@@ -258,6 +258,31 @@ void Tst_server_protocol::device_list_data()
         << positioned(94, 1, QStringLiteral("ожидается запятая, разделяющая элементы массива JSON, или квадратная "
                                             "скобка, завершающая массив."))
         << 0;
+    // Faults are reported as if the whole list were checked before any entry is read.
+    QTest::newRow("later fault before earlier missing devEui")
+        << QStringLiteral("{\"devEui\":\"0000000000000001\"},{\"devName\":\"x\"},{\"devEui\":\"0000000000000003\",\"a\":tru}")
+        << QStringLiteral("unchanged")
+        << positioned(143, 1, QStringLiteral("нарушение формата JSON: значение неизвестного типа (не строка, не число, не "
+                                             "объект и т.д.). Код первого символа значения: 0x0074."))
+        << 0;
+    QTest::newRow("bad escape after good entries")
+        << QStringLiteral("{\"devEui\":\"0000000000000001\"},{\"devEui\":\"0000000000000002\"},"
+                          "{\"devEui\":\"0000000000000003\",\"devName\":\"\\q\"}")
+        << QStringLiteral("unchanged")
+        << positioned(163, 1, QStringLiteral("неправильная escape-последовательность в строке JSON: после символа «\\» "
+                                             "идёт недопустимый символ с кодом 0x0071."))
+        << 0;
+    QTest::newRow("entry nested one level too deep")
+        << QStringLiteral("{\"devEui\":\"0000000000000001\"},{\"devEui\":\"0000000000000002\",\"x\":%1%2}")
+               .arg(QString(32, QLatin1Char('[')), QString(32, QLatin1Char(']')))
+        << QStringLiteral("unchanged")
+        << positioned(158, 1, QStringLiteral("нарушение формата JSON: слишком глубокая вложенность массивов и объектов "
+                                             "(допускается не более 32 уровней)."))
+        << 0;
+    QTest::newRow("entry nested as deep as allowed")
+        << QStringLiteral("{\"devEui\":\"0000000000000001\"},{\"devEui\":\"0000000000000002\",\"x\":%1%2}")
+               .arg(QString(31, QLatin1Char('[')), QString(31, QLatin1Char(']')))
+        << QStringLiteral("0000000000000001 ;0000000000000002 ;") << QString() << 0;
 }
 
 // The list is installed sorted, first of each EUI kept, one log line per dropped record.
