@@ -132,6 +132,9 @@ void read_devices()
         } else {
             const auto entry = served_devices.emplace(d.eui, d.params).first;
             served_ports.emplace(d.params.tcp_port, entry);
+            if (!is_servable(d.params))
+                log_line(tr_parser("Файл со списком устройств «%1» назначает радиомодему с eui=0x%2 порт TCP %3. Этот радиомодем не будет обслуживаться: номер порта должен быть в диапазоне 1...65535.")
+                             .arg(file_name, format_eui(d.eui), QString::number(d.params.tcp_port)));
         }
         p.skip_spaces();
     }

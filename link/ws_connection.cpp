@@ -364,7 +364,7 @@ void Ws_connection::reconcile(bool after_list)
             changed = true;
         }
         for (const auto &[eui, params] : served_devices) {
-            if (!is_reachable(eui))
+            if (!is_reachable(eui) || !is_servable(params))
                 continue;
             const auto running = tcp_servers.find(eui);
             if (running != tcp_servers.end()) {

@@ -92,7 +92,7 @@ Device_entry Device_fields::read() const
     Device_entry entry;
     entry.eui = read_hex64(eui_field->text(), res.eui_label, std::numeric_limits<Eui>::max());
     entry.params.tcp_port = static_cast<std::uint16_t>(
-        read_decimal(port_field->text(), res.port_label, 0, max_port));
+        read_decimal(port_field->text(), res.port_label, min_served_port, max_port));
     entry.params.max_frame = static_cast<std::int32_t>(
         read_decimal(frame_field->text(), res.frame_label, min_frame, max_frame));
     return entry;

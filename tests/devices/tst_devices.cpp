@@ -54,6 +54,7 @@ private slots:
     void read_data();
     void read();
     void duplicates_are_logged();
+    void port_zero_kept_but_not_served();
     void missing_file();
     void write_then_read();
     void saved_max_frame_is_explicit();
@@ -202,6 +203,27 @@ void Tst_devices::duplicates_are_logged()
                                   "Все упоминания кроме первого игнорируются.").arg(settings.devices_file)), qPrintable(log));
     QVERIFY2(log.contains(QString("Файл со списком устройств «%1» несколько раз упоминает один и тот же номер порта TCP: 4001. "
                                   "Все упоминания кроме первого игнорируются.").arg(settings.devices_file)), qPrintable(log));
+}
+
+// A stored file may name port 0: the modem is listed, and the log says once why it is
+// not served.
+void Tst_devices::port_zero_kept_but_not_served()
+{
+    write_file(settings.devices_file,
+               "device(eui=00000000000000ab, tcp_port=0)\n"
+               "device(eui=00000000000000ac, tcp_port=0)\n"
+               "device(eui=00000000000000ad, tcp_port=1)\n");
+    QCOMPARE(error_of(read_devices), QString());
+    QCOMPARE(served_list(), QString("00000000000000AB:0:51 00000000000000AD:1:51"));
+    QVERIFY(!is_servable(served_devices.at(0xAB)));
+    QVERIFY(is_servable(served_devices.at(0xAD)));
+
+    const QString log = QString::fromUtf8(read_file(log_name));
+    const QString why = QString("Файл со списком устройств «%1» назначает радиомодему с eui=0x00000000000000AB порт TCP 0. "
+                                "Этот радиомодем не будет обслуживаться: номер порта должен быть в диапазоне 1...65535.")
+                            .arg(settings.devices_file);
+    QCOMPARE(log.count(why), 1);
+    QCOMPARE(log.count("не будет обслуживаться"), 1);
 }
 
 void Tst_devices::missing_file()

@@ -183,6 +183,60 @@ private slots:
         QVERIFY(engine.stop(wait_ms));
         QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 5), QStringLiteral(" "), wait_ms);
     }
+
+    // A stored file may give a modem port 0: it is listed and known to the server, but
+    // gets no TCP server (the system would pick a port no client knows), and the log
+    // says so once, not at every device list.
+    void port_zero_from_file_not_served()
+    {
+        reset_devices();
+        reset_shared_state();
+        reset_settings();
+        Sim_server sim;
+        sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1});
+        sim.add_modem(Sim_modem{other_eui, QStringLiteral("pump"), Modem_behaviour::silent, {}, 1});
+        QVERIFY(sim.listen());
+        const std::vector<std::uint16_t> ports = free_ports(1);
+        QCOMPARE(ports.size(), std::size_t(1));
+        settings.ws_url = QStringLiteral("ws://127.0.0.1:%1").arg(sim.port());
+        settings.ws_login = QStringLiteral("user");
+        settings.ws_password = QStringLiteral("secret");
+        settings.ws_devlist_period = 20;
+        settings.devices_file = dir.filePath(QStringLiteral("port_zero.cfg"));
+        QFile file(settings.devices_file);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("device(eui=%1, tcp_port=0)\ndevice(eui=%2, tcp_port=%3)\n")
+                       .arg(format_eui(served_eui), format_eui(other_eui), QString::number(ports[0]))
+                       .toUtf8());
+        file.close();
+        read_devices();
+        QCOMPARE(served_devices.size(), std::size_t(2));
+
+        Engine engine;
+        Main_window window(engine);
+        engine.start();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.received(QStringLiteral("get_device_appdata_req")) >= 3, wait_ms);
+        QCOMPARE(running_servers(), 1);
+        {
+            QMutexLocker lock(&state_mutex);
+            QVERIFY(!tcp_servers.contains(served_eui));
+        }
+        QVERIFY(accepts(ports[0]));
+
+        Dialog_devices dialog(nullptr);
+        QCOMPARE(cell(dialog, 0, 1), QStringLiteral("0"));
+        QCOMPARE(cell(dialog, 0, 3), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, 5), QStringLiteral("meter"));
+        QCOMPARE(cell(dialog, 1, 3), QStringLiteral("√"));
+
+        QVERIFY(engine.stop(wait_ms));
+        QFile log(QString::fromUtf8(log_file_name()));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        QCOMPARE(text.count(QStringLiteral("eui=0x%1 порт TCP 0. Этот радиомодем не будет обслуживаться")
+                                .arg(format_eui(served_eui))),
+                 1);
+    }
 };
 
 QTEST_MAIN(Tst_devices_link)
