@@ -3,12 +3,12 @@
 #include "app/build_info.h"
 #include "app/err.h"
 #include "app/log.h"
+#include "config/file_error.h"
 #include "config/settings.h"
 #include "parser/utf8_file_parser.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>
-#include <QTextStream>
 
 #include <cstring>
 
@@ -140,30 +140,53 @@ void read_devices()
     }
 }
 
+namespace {
+
+// The toolkit's own text of a failed save may be English, so it goes to the log only.
+void log_save_error(const QSaveFile &file)
+{
+    log_line(QCoreApplication::translate("file", "Ошибка при записи файла «%1»: error=%2, errorString=«%3».")
+                 .arg(file.fileName(), QString::number(file.error()), file.errorString()));
+}
+
+// The whole text in UTF-8 after a byte order mark, as the file holds it.
+QByteArray devices_text()
+{
+    QString text = QCoreApplication::translate("main", "# Содержимое этого файла сформировано программой %1 %2.\n\n")
+                       .arg(QLatin1String(build_info::program_name), QLatin1String(build_info::version));
+    for (const auto &entry : served_devices) {
+        text += QStringLiteral("device(eui=%1, tcp_port=%2, max_frame=%3)\n")
+                    .arg(format_eui(entry.first), QString::number(entry.second.tcp_port),
+                         QString::number(entry.second.max_frame));
+    }
+    return QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+} // namespace
+
 void write_devices()
 {
+    // Unbuffered, so that the write which fails is the one that names the cause: a
+    // buffered flush cut short reports an unknown error, and closing the file forgets it.
     QSaveFile file(settings.devices_file);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)) {
+        log_save_error(file);
         throw Err(QCoreApplication::translate("main", "Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."));
-
-    QTextStream out(&file);
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    // Qt 6 streams are UTF-8 unless told otherwise.
-    out.setCodec("UTF-8");
-#endif
-    out.setGenerateByteOrderMark(true);
-    out << QCoreApplication::translate("main", "# Содержимое этого файла сформировано программой %1 %2.\n\n")
-               .arg(QLatin1String(build_info::program_name), QLatin1String(build_info::version));
-    for (const auto &entry : served_devices) {
-        out << "device(eui=" << format_eui(entry.first)
-            << ", tcp_port=" << entry.second.tcp_port
-            << ", max_frame=" << entry.second.max_frame << ")\n";
     }
-    out.flush();
+    const QByteArray bytes = devices_text();
+    // A short write (a full disk, a size limit) is no error yet; the next write says why.
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0)
+            break;
+        written += count;
+    }
 
     // A failed write or replacement leaves the old file as it was; the user must hear of it.
-    if (out.status() != QTextStream::Ok || !file.commit()) {
+    if (written < bytes.size() || !file.commit()) {
+        log_save_error(file);
         throw Err(QCoreApplication::translate("main", "Не удалось сохранить файл списка устройств, подлежащих обслуживанию («%1»): %2.")
-                      .arg(settings.devices_file, file.errorString()));
+                      .arg(settings.devices_file, file_error_text(file)));
     }
 }

@@ -2,6 +2,7 @@
 
 #include "app/err.h"
 #include "app/log.h"
+#include "config/file_error.h"
 #include "config/settings.h"
 
 #include <QtTest>
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -59,7 +61,10 @@ private slots:
     void write_then_read();
     void saved_max_frame_is_explicit();
     void write_cannot_open();
+    void write_failure_keeps_old_file_data();
     void write_failure_keeps_old_file();
+    void save_error_texts_data();
+    void save_error_texts();
 
 private:
     void write_file(const QString &name, const QByteArray &bytes);
@@ -274,31 +279,77 @@ void Tst_devices::write_cannot_open()
              QString("Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."));
 }
 
-// A write that fails half-way is reported, and the old file stays whole.
+void Tst_devices::write_failure_keeps_old_file_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("size_limit");
+    QTest::newRow("many writes") << 20000 << 65536;
+    QTest::newRow("one short write") << 100 << 4096;
+}
+
+// A write that fails half-way is reported with its cause, and the old file stays whole.
 void Tst_devices::write_failure_keeps_old_file()
 {
+    QFETCH(int, devices);
+    QFETCH(int, size_limit);
     const QByteArray old_content = "device(eui=0000000000000001, tcp_port=1)\n";
     write_file(settings.devices_file, old_content);
-    for (quint64 eui = 1; eui <= 20000; ++eui) {
+    for (quint64 eui = 1; eui <= quint64(devices); ++eui) {
         const auto entry = served_devices.emplace(eui, Device_params{51, std::uint16_t(eui)}).first;
         served_ports.emplace(std::uint16_t(eui), entry);
     }
 
-    // Files may not grow past 64 KiB for a moment; the log stays well below that.
+    // Files may not grow past the limit for a moment; the log stays well below it.
     rlimit old_limit;
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
     rlimit limit = old_limit;
-    limit.rlim_cur = 65536;
+    limit.rlim_cur = rlim_t(size_limit);
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
     const QString error = error_of(write_devices);
     setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
 
-    QVERIFY2(error.startsWith(QString("Не удалось сохранить файл списка устройств, подлежащих обслуживанию («%1»): ")
-                                  .arg(settings.devices_file)), qPrintable(error));
+    const QString expected = QString("Не удалось сохранить файл списка устройств, подлежащих обслуживанию («%1»): "
+                                     "файл превысил допустимый размер.").arg(settings.devices_file);
+    QVERIFY2(error == expected, qPrintable(error));
+    // The toolkit's own text is kept in the log.
+    QVERIFY(QString::fromUtf8(read_file(log_name)).contains(QString("errorString=«%1»").arg(qt_error_string(EFBIG))));
     QCOMPARE(read_file(settings.devices_file), old_content);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter("devices.cfg"), QStringList("devices.cfg"));
+}
+
+// The reason in a failed save's message is Russian, or the system's text in the user's
+// language; the toolkit's English text never shows.
+void Tst_devices::save_error_texts_data()
+{
+    QTest::addColumn<QString>("toolkit_text");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("no permission") << qt_error_string(EACCES) << int(QFileDevice::OpenError)
+                                   << "нет прав на запись в этот файл или в его папку";
+    QTest::newRow("not permitted") << qt_error_string(EPERM) << int(QFileDevice::RenameError)
+                                   << "операция запрещена системой (нет прав на изменение файла)";
+    QTest::newRow("read-only file system") << qt_error_string(EROFS) << int(QFileDevice::RenameError)
+                                           << "файловая система доступна только для чтения";
+    QTest::newRow("disk full") << qt_error_string(ENOSPC) << int(QFileDevice::ResourceError)
+                               << "на диске не осталось свободного места";
+    QTest::newRow("quota") << qt_error_string(EDQUOT) << int(QFileDevice::WriteError) << "исчерпана дисковая квота";
+    QTest::newRow("system text in the user's language") << "Отказано в доступе" << int(QFileDevice::WriteError)
+                                                        << "Отказано в доступе";
+    QTest::newRow("unknown English text, rename") << "Some other failure" << int(QFileDevice::RenameError)
+                                                  << "не удалось заменить прежний файл новым";
+    QTest::newRow("unknown English text, write") << "Some other failure" << int(QFileDevice::WriteError)
+                                                 << "ошибка записи в файл";
+    QTest::newRow("no text") << QString() << int(QFileDevice::UnspecifiedError) << "причина неизвестна";
+}
+
+void Tst_devices::save_error_texts()
+{
+    QFETCH(QString, toolkit_text);
+    QFETCH(int, error);
+    QFETCH(QString, shown);
+    QCOMPARE(file_error_text(toolkit_text, QFileDevice::FileError(error)), shown);
 }
 
 QTEST_GUILESS_MAIN(Tst_devices)
