@@ -18,6 +18,8 @@
 #include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -205,10 +207,12 @@ Dialog_devices::Dialog_devices(QWidget *parent)
     table->fit_columns();
 
     auto *buttons = new QDialogButtonBox;
+    // No button is the default: Enter belongs to the table and the filter (keyPressEvent).
     const auto add_button = [buttons](const QString &text, const QString &tip,
                                       QDialogButtonBox::ButtonRole role) {
         QPushButton *button = buttons->addButton(text, role);
         button->setToolTip(tip);
+        button->setAutoDefault(false);
         return button;
     };
     QPushButton *add = add_button(res.add_button, res.add_tip, QDialogButtonBox::ActionRole);
@@ -283,6 +287,18 @@ void Dialog_devices::on_btn_delete_clicked()
         if (QStandardItem *item = table->selected_item(eui_column))
             remove(item);
     });
+}
+
+void Dialog_devices::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    // The filter applies as it is typed, so Enter there has nothing left to do; on a
+    // selected row it edits the row, as a double click does.
+    if (table->hasFocus() && table->selectionModel()->hasSelection())
+        on_btn_edit_clicked();
 }
 
 void Dialog_devices::guarded(const std::function<void()> &action)

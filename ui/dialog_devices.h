@@ -68,6 +68,9 @@ private slots:
     void on_servers_changed();
     void on_clients_changed();
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     // Runs a slot's work; an exception is shown over the dialog instead of leaving the slot.
     void guarded(const std::function<void()> &action);

@@ -18,7 +18,10 @@
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 
@@ -54,6 +57,27 @@ QByteArray file_text(const QString &name)
 {
     QFile file(name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Runs the action and gives the title of the modal dialog that it opened, closed at once
+// (with the EUI it shows, for the edit dialog); nothing when none opened.
+QString modal_opened_by(const std::function<void()> &action)
+{
+    QString opened;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&opened]() {
+        auto *modal = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (modal == nullptr)
+            return;
+        opened = modal->windowTitle();
+        if (auto *edit = qobject_cast<Dialog_edit_device *>(modal))
+            opened += ' ' + edit->fields().eui_edit().text();
+        modal->reject();
+    });
+    poll.start();
+    action();
+    return opened;
 }
 
 const QString selection_message = QStringLiteral(
@@ -221,6 +245,54 @@ private slots:
             QVERIFY(!saved.contains("1122334455667788"));
             QVERIFY(saved.contains("device(eui=00000000000000AB, tcp_port=3000, max_frame=51)"));
         }
+    }
+
+    // No button is the default, so Enter never opens the add dialog: in the filter field
+    // it only filters, on a selected row it edits the row as a double click does.
+    void enter_key_data()
+    {
+        QTest::addColumn<bool>("in_table");
+        QTest::addColumn<bool>("keypad");
+        QTest::addColumn<bool>("row_selected");
+        QTest::addColumn<QString>("opened");
+        const QString edit = res.title_edit + QStringLiteral(" 1122334455667788");
+        QTest::newRow("filter field") << false << false << false << QString();
+        QTest::newRow("filter field, keypad") << false << true << false << QString();
+        QTest::newRow("filter field, row selected") << false << false << true << QString();
+        QTest::newRow("selected row") << true << false << true << edit;
+        QTest::newRow("selected row, keypad") << true << true << true << edit;
+        QTest::newRow("table, nothing selected") << true << false << false << QString();
+    }
+    void enter_key()
+    {
+        QFETCH(bool, in_table);
+        QFETCH(bool, keypad);
+        QFETCH(bool, row_selected);
+        QFETCH(QString, opened);
+        Dialog_devices dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        for (const QPushButton *b : dialog.findChildren<QPushButton *>())
+            QVERIFY2(!b->isDefault(), qPrintable(b->text()));
+        Table_with_proxy &table = dialog.table_view();
+        auto *filter = dialog.findChild<QLineEdit *>();
+        QWidget *target = in_table ? static_cast<QWidget *>(&table) : filter;
+        target->setFocus();
+        QTRY_VERIFY(target->hasFocus());
+        if (!in_table)
+            QTest::keyClicks(filter, QStringLiteral("1122"));
+        if (row_selected)
+            table.selectRow(in_table ? 1 : 0);
+        QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
+        const Qt::Key key = keypad ? Qt::Key_Enter : Qt::Key_Return;
+        const Qt::KeyboardModifiers modifiers = keypad ? Qt::KeypadModifier : Qt::NoModifier;
+        QCOMPARE(modal_opened_by([target, key, modifiers]() { QTest::keyClick(target, key, modifiers); }),
+                 opened);
+        QCOMPARE(served_devices.size(), std::size_t(3));
+        QCOMPARE(updates.count(), 0);
+        QVERIFY(dialog.isVisible());
+        if (!in_table)
+            QCOMPARE(shown_rows(dialog).size(), 1);
     }
 
     void add_saves_and_tells_link()
