@@ -9,8 +9,11 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -22,6 +25,8 @@ constexpr std::uint32_t max_port = 65535;
 constexpr std::uint32_t min_frame = 1;
 constexpr std::uint32_t max_frame = 9999;
 
+// The label of a combo box is drawn this far inside its text field, on either side.
+constexpr int combo_text_margin = 1;
 // Room for the frame and the text margins of a line edit, in digits.
 constexpr int field_padding_digits = 2;
 
@@ -54,6 +59,21 @@ void fit_to_hex_digits(QLineEdit &edit, int digits)
     edit.setMinimumWidth((digits + field_padding_digits) * hex_digit);
 }
 
+void fit_to_items(QComboBox &box)
+{
+    // The box's own size hint measures the items' ink, which some fonts draw narrower
+    // than the advance the text needs, and the end of the longest item was cut off.
+    const QFontMetrics metrics(box.font(), &box);
+    int text = 0;
+    for (int i = 0; i < box.count(); ++i)
+        text = std::max(text, metrics.horizontalAdvance(box.itemText(i)));
+    QStyleOptionComboBox option;
+    option.initFrom(&box);
+    option.editable = box.isEditable();
+    const QSize contents(text + 2 * combo_text_margin, metrics.height());
+    box.setMinimumWidth(box.style()->sizeFromContents(QStyle::CT_ComboBox, &option, contents, &box).width());
+}
+
 Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields)
 {
     const Resources_for_editing &res = Resources_for_editing::get();
@@ -74,6 +94,7 @@ Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields)
     auto *field = new QComboBox;
     field->addItems(fields);
     field->setToolTip(res.field_tip);
+    fit_to_items(*field);
     row->addWidget(field);
     return {text, field};
 }

@@ -13,6 +13,9 @@ class QWidget;
 // Keeps a line edit at least wide enough for the given number of hexadecimal digits.
 void fit_to_hex_digits(QLineEdit &edit, int digits);
 
+// Keeps a combo box at least wide enough to show its longest item whole.
+void fit_to_items(QComboBox &box);
+
 // The filter row of the device tables: the filter text and the column it is looked for in.
 struct Filter_row {
     QLineEdit *text;

@@ -123,6 +123,7 @@ Dialog_modems::Dialog_modems(QWidget *parent)
                      res.which_all});
     which->setCurrentIndex(static_cast<int>(Modem_kind::not_used));
     which->setToolTip(res.which_tip);
+    fit_to_items(*which);
     which_row->addWidget(which);
     which_row->addStretch();
 

@@ -10,6 +10,8 @@
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int preferred_lines = 40;
@@ -113,10 +115,16 @@ QStandardItem *Table_with_proxy::item_in_row_of(const QModelIndex &index, int co
 
 void Table_with_proxy::fit_columns()
 {
-    resizeColumnsToContents();
+    // The last column is only measured: sized to its contents it would stop filling
+    // the rest of the table until the next resize of the view.
+    const QHeaderView *header = horizontalHeader();
+    const int last = source_model->columnCount() - 1;
     int width = 2 * frameWidth();
-    for (int column = 0; column < source_model->columnCount(); ++column)
-        width += columnWidth(column);
+    for (int column = 0; column <= last; ++column) {
+        if (column < last)
+            resizeColumnToContents(column);
+        width += std::max(sizeHintForColumn(column), header->sectionSizeHint(column));
+    }
     if (const QScrollBar *bar = verticalScrollBar())
         width += bar->sizeHint().width();
     else

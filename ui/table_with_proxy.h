@@ -31,7 +31,8 @@ public:
     // The source item in column c of the row of a proxy index (a double click).
     QStandardItem *item_in_row_of(const QModelIndex &index, int column);
 
-    // Fits the columns to their contents and remembers the width that shows them all.
+    // Fits every column but the last, which fills the rest, to its contents, and
+    // remembers the width that shows them all.
     void fit_columns();
 
     QSize sizeHint() const override;

@@ -1,6 +1,7 @@
 #include "modal_answer.h"
 
 #include "app/err.h"
+#include "app/fonts.h"
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
@@ -12,11 +13,17 @@
 #include "ui/resources_for_editing.h"
 
 #include <QComboBox>
+#include <QHeaderView>
+#include <QScopeGuard>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -390,6 +397,74 @@ private slots:
         dialog.findChildren<QComboBox *>().value(1)->setCurrentIndex(field);
         dialog.findChild<QLineEdit *>()->setText(text);
         QCOMPARE(rows_of(*dialog.findChild<Table_with_proxy *>()), rows);
+    }
+
+    // At every refill the EUI column fits its contents and the name column fills the
+    // rest of the table (it used to shrink to its contents after a change of the kind).
+    void picker_columns_after_kind_change_data()
+    {
+        QTest::addColumn<QList<int>>("kinds");
+        QTest::newRow("used") << QList<int>{0};
+        QTest::newRow("available") << QList<int>{2};
+        QTest::newRow("unavailable, no names") << QList<int>{3};
+        QTest::newRow("all") << QList<int>{4};
+        QTest::newRow("away and back") << QList<int>{4, 0, 1};
+    }
+    void picker_columns_after_kind_change()
+    {
+        QFETCH(QList<int>, kinds);
+        add_served(2, 3000);
+        add_served(3, 3001);
+        set_reachable({{1, "first"}, {2, "both"}, {~Eui(0), QString()}});
+        Dialog_modems dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *which = dialog.findChildren<QComboBox *>().value(0);
+        const auto *table = dialog.findChild<Table_with_proxy *>();
+        for (int kind : kinds)
+            which->setCurrentIndex(kind);
+        const int fitted = std::max(static_cast<const QAbstractItemView *>(table)->sizeHintForColumn(0),
+                                    table->horizontalHeader()->sectionSizeHint(0));
+        QCOMPARE(table->columnWidth(0), fitted);
+        QCOMPARE(table->columnWidth(0) + table->columnWidth(1), table->viewport()->width());
+    }
+
+    // The kind and field selectors show their longest item whole at any font size, also
+    // in a dialog made as narrow as it goes (their own size hint fell short by a few
+    // pixels for some sizes and cut off the ")" of the "unavailable" kind).
+    void picker_selectors_fit_items_data()
+    {
+        QTest::addColumn<int>("pixels");
+        for (int pixels : {9, 12, 16, 17, 22, 31})
+            QTest::addRow("%d px", pixels) << pixels;
+    }
+    void picker_selectors_fit_items()
+    {
+        QFETCH(int, pixels);
+        init_fonts(nullptr);
+        const QFont old_font = QApplication::font();
+        const auto restore = qScopeGuard([&old_font]() { QApplication::setFont(old_font); });
+        QFont font = old_font;
+        font.setPixelSize(pixels);
+        QApplication::setFont(font);
+        Dialog_modems dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.resize(1, 1);
+        const QList<QComboBox *> boxes = dialog.findChildren<QComboBox *>();
+        QCOMPARE(boxes.size(), 2);
+        for (const QComboBox *box : boxes) {
+            QStyleOptionComboBox option;
+            option.initFrom(box);
+            const int room = box->style()
+                                 ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box)
+                                 .width()
+                             - 2;
+            for (int i = 0; i < box->count(); ++i) {
+                const int needed = box->fontMetrics().horizontalAdvance(box->itemText(i));
+                QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1: %2 > %3").arg(box->itemText(i)).arg(needed).arg(room)));
+            }
+        }
     }
 
     void picker_needs_selection()
