@@ -48,6 +48,20 @@ std::vector<std::uint16_t> free_ports(int count)
     return ports;
 }
 
+// The network server knows the modem we serve and one we do not.
+void add_known_modems(Sim_server &sim)
+{
+    sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1});
+    sim.add_modem(Sim_modem{other_eui, QStringLiteral("pump"), Modem_behaviour::silent, {}, 1});
+}
+
+void use_server(std::uint16_t port)
+{
+    settings.ws_url = QStringLiteral("ws://127.0.0.1:%1").arg(port);
+    settings.ws_login = QStringLiteral("user");
+    settings.ws_password = QStringLiteral("secret");
+}
+
 void add_served(Eui eui, std::uint16_t port)
 {
     const auto record = served_devices.emplace(eui, Device_params{51, port}).first;
@@ -103,27 +117,27 @@ private slots:
         QVERIFY(dir.isValid());
         set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("test.log"))));
     }
+    void init()
+    {
+        reset_devices();
+        reset_shared_state();
+        reset_settings();
+    }
     void cleanupTestCase() { reset_log_file_name(); }
 
     // Status columns follow the link and the client; editing the port replaces the
     // running server and drops its client; deleting stops it.
     void dialog_drives_tcp_servers()
     {
-        reset_devices();
-        reset_shared_state();
-        reset_settings();
         Sim_server sim;
-        sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1});
-        sim.add_modem(Sim_modem{other_eui, QStringLiteral("pump"), Modem_behaviour::silent, {}, 1});
+        add_known_modems(sim);
         const std::vector<std::uint16_t> ports = free_ports(4);
         QCOMPARE(ports.size(), std::size_t(4));
         const std::uint16_t sim_port = ports[0];
         const std::uint16_t first_port = ports[1];
         const std::uint16_t unlisted_port = ports[2];
         const std::uint16_t second_port = ports[3];
-        settings.ws_url = QStringLiteral("ws://127.0.0.1:%1").arg(sim_port);
-        settings.ws_login = QStringLiteral("user");
-        settings.ws_password = QStringLiteral("secret");
+        use_server(sim_port);
         settings.ws_reconnect_delay = 100;
         settings.devices_file = dir.filePath(QStringLiteral("devices.cfg"));
         add_served(served_eui, first_port);
@@ -189,18 +203,12 @@ private slots:
     // says so once, not at every device list.
     void port_zero_from_file_not_served()
     {
-        reset_devices();
-        reset_shared_state();
-        reset_settings();
         Sim_server sim;
-        sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1});
-        sim.add_modem(Sim_modem{other_eui, QStringLiteral("pump"), Modem_behaviour::silent, {}, 1});
+        add_known_modems(sim);
         QVERIFY(sim.listen());
         const std::vector<std::uint16_t> ports = free_ports(1);
         QCOMPARE(ports.size(), std::size_t(1));
-        settings.ws_url = QStringLiteral("ws://127.0.0.1:%1").arg(sim.port());
-        settings.ws_login = QStringLiteral("user");
-        settings.ws_password = QStringLiteral("secret");
+        use_server(sim.port());
         settings.ws_devlist_period = 20;
         settings.devices_file = dir.filePath(QStringLiteral("port_zero.cfg"));
         QFile file(settings.devices_file);
