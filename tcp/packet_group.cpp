@@ -8,10 +8,6 @@
 
 namespace {
 
-// The most counters one group may span: its up to 255 packets and whatever uplinks of other
-// ports the modem sends in between, with a wide margin.
-constexpr std::uint32_t max_counter_span = 512;
-
 struct Header {
     int size;
     unsigned total_size;
@@ -70,10 +66,17 @@ bool Packet_group::belongs_elsewhere(unsigned number, std::uint32_t fcnt) const
     for (unsigned k = 0; k < group_packets; ++k) {
         if (!packet_has_fcnt[k])
             continue;
-        // A group holds one packet per number, sent with rising counters in one burst: counters
-        // far apart (a restarted modem whose old counters are long forgotten) are not one group.
-        const std::uint32_t apart = packet_fcnt[k] < fcnt ? fcnt - packet_fcnt[k] : packet_fcnt[k] - fcnt;
-        if (k == number || (k < number) != (packet_fcnt[k] < fcnt) || apart > max_counter_span)
+        if (k == number)
+            return true;
+        // Between two packets of one group the counter rises by at least their distance in
+        // numbers, and by fewer than the group's packet count more than that, for uplinks of
+        // other ports sent in between. The next group starts after all of this one's counters,
+        // so a packet of another group is always further off. Counters are compared modulo
+        // 2^32, so a counter that wraps inside a group still counts as rising.
+        const bool after = k < number;
+        const std::uint32_t rise = after ? fcnt - packet_fcnt[k] : packet_fcnt[k] - fcnt;
+        const std::uint32_t steps = after ? number - k : k - number;
+        if (rise < steps || rise - steps >= group_packets)
             return true;
     }
     return false;

@@ -14,10 +14,10 @@
 // type 0x03 or 0x13; they may come in any order and more than once.
 //
 // The modem sends a group's packets in number order, each uplink with the next frame
-// counter. So where the messages carry counters, a packet whose number and counter
-// disagree in order with a packet already stored, or lie too far apart, belongs to another
-// group: the group in progress has lost a packet and is abandoned rather than completed with
-// bytes of the next one.
+// counter. So where the messages carry counters, a packet whose counter does not rise from
+// a stored packet's by their distance in numbers (give or take fewer than the group's packet
+// count, for uplinks of other ports in between) belongs to another group: the group in
+// progress has lost a packet and is abandoned rather than completed with bytes of the next one.
 class Packet_group {
 public:
     enum class Outcome {

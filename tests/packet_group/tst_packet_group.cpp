@@ -306,7 +306,10 @@ private slots:
                                                    << QStringList{"ABCD"} << 1 << 0;
         QTest::newRow("shuffled with repeats") << "2/3/6:ef@12 0/3/6:ab@10 2/3/6:ef@12 1/3/6:cd@11 0/3/6:ab@10"
                                                << QStringList{"abcdef"} << 0 << 0;
-        QTest::newRow("counters with gaps") << "1/2/4:cd@540 0/2/4:ab@31" << QStringList{"abcd"} << 0 << 0;
+        QTest::newRow("counters with gaps") << "1/3/6:cd@33 0/3/6:ab@31 2/3/6:ef@35" << QStringList{"abcdef"} << 0 << 0;
+        QTest::newRow("tail and head lost at the seam of two groups")
+            << "0/3/6:ab@12 1/3/6:cd@13 2/3/6:EF@17 0/3/6:GH@18 1/3/6:IJ@19 2/3/6:KL@20"
+            << QStringList{"GHIJKL"} << 2 << 0;
         QTest::newRow("counters too far apart") << "2/3/6:ef@50002 0/3/6:ab@1 1/3/6:cd@2 2/3/6:ef@3"
                                                 << QStringList{"abcdef"} << 1 << 0;
         QTest::newRow("without counters, as before") << "1/3/6:cd@- 2/3/6:ef@- 0/3/6:AB@-"
