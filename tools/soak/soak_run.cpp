@@ -1,0 +1,408 @@
+#include "soak/soak_run.h"
+
+#include <QRandomGenerator>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+constexpr quint64 first_eui = 0x70B3D50000100000ULL;
+constexpr int tick_ms = 50;
+constexpr int progress_line_ms = 10000;
+// A client fault waits this long for the client's reply to be under way before it strikes anyway.
+constexpr int reply_wait_ms = 5000;
+// Faults strike only while every client has this many requests left, so that each can recover.
+constexpr int requests_to_recover = 5;
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+void print(const QString &line)
+{
+    out() << line << Qt::endl;
+}
+
+QString megabytes(qint64 kib)
+{
+    return QString::number(double(kib) / 1024.0, 'f', 1) + QStringLiteral(" MB");
+}
+
+// Modems differ in packet size, type, order and repeats, so that reassembly is tried every way.
+Sim_modem modem_for(int index, quint64 eui)
+{
+    static const int sizes[] = {12, 23, 40, 51, 100};
+    Sim_modem modem;
+    modem.eui = eui;
+    modem.name = QStringLiteral("Soak %1").arg(index);
+    modem.echo.packet_size = sizes[index % 5];
+    modem.echo.packet_type = index % 2 ? 0x13 : 0x03;
+    modem.echo.shuffle = index % 3 == 0;
+    modem.echo.duplicate = index % 7 == 3;
+    modem.echo.repeat_copy = index % 7 == 5;
+    return modem;
+}
+
+}  // namespace
+
+Soak_run::Soak_run(const Soak_options &soak_options, QObject *parent)
+    : QObject(parent)
+    , options(soak_options)
+    , program(soak_options.program)
+{
+    ticker.setInterval(tick_ms);
+    connect(&ticker, &QTimer::timeout, this, &Soak_run::on_tick);
+    connect(&program, &Program_under_test::ended, this,
+            [this](int code, QProcess::ExitStatus status) {
+                on_program_ended(status == QProcess::CrashExit ? -1 : code);
+            });
+}
+
+Soak_run::~Soak_run() = default;
+
+bool Soak_run::start(QString *error)
+{
+    QVector<Served_modem> served;
+    const QVector<quint16> ports = pick_free_ports(options.modems, error);
+    if (ports.size() < options.modems)
+        return false;
+    for (int i = 0; i < options.modems; ++i) {
+        euis.append(first_eui + quint64(i));
+        sim.add_modem(modem_for(i, euis.at(i)));
+        served.append({euis.at(i), ports.at(i), options.max_length});
+    }
+    if (!sim.listen()) {
+        *error = QStringLiteral("the simulator cannot listen: %1").arg(sim.error_string());
+        return false;
+    }
+    if (!program.start(sim.url(), served, options.timings, error))
+        return false;
+
+    QRandomGenerator random(options.seed);
+    for (int i = 0; i < options.faults; ++i)
+        fault_points.append(0.05 + 0.8 * random.generateDouble());
+    std::sort(fault_points.begin(), fault_points.end());
+
+    print(QStringLiteral("soak: %1 modems x %2, %3 faults (%4), seed %5")
+              .arg(options.modems)
+              .arg(options.requests >= 0 ? QStringLiteral("%1 requests").arg(options.requests)
+                                         : QStringLiteral("%1 s").arg(options.seconds))
+              .arg(options.faults)
+              .arg([this] {
+                  QStringList names;
+                  for (Fault_kind kind : options.kinds)
+                      names.append(fault_info(kind).name);
+                  return names.join(QLatin1Char(','));
+              }())
+              .arg(options.seed));
+    print(QStringLiteral("program: %1 (pid %2) in %3, server %4")
+              .arg(options.program)
+              .arg(program.pid())
+              .arg(program.folder(), sim.url().toString()));
+
+    Client_setup setup;
+    setup.seed = options.seed;
+    setup.requests = options.requests;
+    setup.max_length = options.max_length;
+    setup.reply_timeout_ms = options.reply_timeout_ms;
+    for (int i = 0; i < options.modems; ++i) {
+        clients.push_back(std::make_unique<Soak_client>(i, ports.at(i), setup, tally, history));
+        connect(clients.back().get(), &Soak_client::served, this, &Soak_run::on_served);
+        connect(clients.back().get(), &Soak_client::finished, this, &Soak_run::on_client_finished);
+    }
+    clock.start();
+    for (const auto &client : clients)
+        client->start();
+    ticker.start();
+    return true;
+}
+
+double Soak_run::progress() const
+{
+    double by_requests = 0;
+    if (options.requests > 0)
+        by_requests = double(tally.settled()) / (double(options.requests) * options.modems);
+    double by_time = 0;
+    if (options.seconds > 0 && first_reply_ms >= 0)
+        by_time = double(clock.elapsed() - first_reply_ms) / (options.seconds * 1000.0);
+    return std::max(by_requests, by_time);
+}
+
+void Soak_run::on_tick()
+{
+    if (done)
+        return;
+    const qint64 now = clock.elapsed();
+    if (now >= options.time_limit * 1000LL) {
+        print(QStringLiteral("time limit of %1 s reached").arg(options.time_limit));
+        for (const auto &client : clients)
+            client->abandon();
+        finish();
+        return;
+    }
+    if (rss_start == 0 && std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->has_passed(); })) {
+        rss_start = program.rss_kib();
+        fds_start = program.descriptors();
+    }
+    if (rss_middle == 0 && rss_start != 0 && progress() >= 0.5)
+        rss_middle = program.rss_kib();
+    if (!stopping && options.seconds > 0 && first_reply_ms >= 0 && now - first_reply_ms >= options.seconds * 1000LL) {
+        stopping = true;
+        for (const auto &client : clients)
+            client->stop_sending();
+    }
+    if (now - last_progress_line_ms >= progress_line_ms) {
+        last_progress_line_ms = now;
+        print(QStringLiteral("[%1 s] %2 passed, %3 failed, %4 faults, RSS %5")
+                  .arg(now / 1000)
+                  .arg(tally.passed)
+                  .arg(tally.failed())
+                  .arg(faults_done)
+                  .arg(megabytes(program.rss_kib())));
+    }
+    if (active && active->applied && active->since.elapsed() > options.recovery_limit_ms) {
+        ++not_recovered;
+        tally.note(QStringLiteral("fault %1: not recovered within %2 s")
+                       .arg(fault_info(active->kind).name)
+                       .arg(options.recovery_limit_ms / 1000));
+        active.reset();
+    }
+    const bool all_ready = std::all_of(clients.begin(), clients.end(), [](const auto &client) {
+        return client->connected() && client->requests_left() >= requests_to_recover;
+    });
+    if (!active && !stopping && rss_start != 0 && faults_done < fault_points.size() &&
+        progress() >= fault_points.at(faults_done) && all_ready) {
+        inject(options.kinds.at(faults_done % options.kinds.size()));
+    }
+}
+
+void Soak_run::inject(Fault_kind kind)
+{
+    ++faults_done;
+    ++fault_counts[fault_info(kind).name];
+    active = Active_fault{kind, {}, false, {}};
+    if (fault_info(kind).whole_link) {
+        apply(kind, -1);
+        return;
+    }
+    Soak_client *client = pick_client();
+    if (!client) {
+        active.reset();
+        return;
+    }
+    const int index = client->index();
+    if (kind == Fault_kind::refused_send) {
+        apply(kind, index);
+        return;
+    }
+    // Strike while the client's reply is under way: when the modem has got the downlink, plus a
+    // moment of up to 2 ms.
+    auto *trigger = new QObject(this);
+    auto strike = [this, trigger, kind, index] {
+        trigger->deleteLater();
+        QTimer::singleShot(int(QRandomGenerator::global()->bounded(3)), this, [this, kind, index] {
+            if (active && !active->applied)
+                apply(kind, index);
+        });
+    };
+    connect(&sim, &Sim_server::downlink, trigger, [this, strike, trigger, index](quint64 eui, const QByteArray &) {
+        if (eui == euis.at(index)) {
+            disconnect(&sim, nullptr, trigger, nullptr);
+            strike();
+        }
+    });
+    QTimer::singleShot(reply_wait_ms, trigger, strike);
+}
+
+Soak_client *Soak_run::pick_client() const
+{
+    QVector<Soak_client *> candidates;
+    for (const auto &client : clients) {
+        if (client->connected() && client->requests_left() >= requests_to_recover)
+            candidates.append(client.get());
+    }
+    if (candidates.isEmpty())
+        return nullptr;
+    return candidates.at(int(QRandomGenerator::global()->bounded(candidates.size())));
+}
+
+void Soak_run::apply(Fault_kind kind, int index)
+{
+    active->applied = true;
+    active->since.start();
+    for (const auto &client : clients) {
+        if (!client->done() && (index < 0 || client->index() == index))
+            active->waiting.insert(client->index());
+    }
+    switch (kind) {
+    case Fault_kind::link_close:
+    case Fault_kind::link_abort:
+    case Fault_kind::late_reply:
+        for (const auto &client : clients)
+            client->doom();
+        if (kind == Fault_kind::link_close)
+            sim.close_connections();
+        else if (kind == Fault_kind::link_abort)
+            sim.abort_connections();
+        else
+            sim.faults().send_data = Reply_fault{Reply::normal, options.timings.data_timeout_ms + 1000, 1, {}};
+        break;
+    case Fault_kind::refused_send: {
+        clients.at(index)->doom();
+        const quint64 eui = euis.at(index);
+        sim.faults().append_false.insert(eui);
+        // One refusal only: the next downlinks of this modem are accepted again.
+        const QString refusal = QStringLiteral("\"devEui\":\"%1\",\"status\":false").arg(eui_text(eui));
+        auto *watch = new QObject(this);
+        connect(&sim, &Sim_server::text_sent, watch, [this, watch, eui, refusal](const QString &text) {
+            if (text.contains(refusal)) {
+                sim.faults().append_false.remove(eui);
+                watch->deleteLater();
+            }
+        });
+        break;
+    }
+    case Fault_kind::client_killed:
+        clients.at(index)->kill(QRandomGenerator::global()->bounded(2) == 0);
+        break;
+    case Fault_kind::client_replaced:
+        clients.at(index)->replace();
+        break;
+    }
+    if (active && active->waiting.isEmpty())
+        recovered();
+}
+
+void Soak_run::on_served(int client)
+{
+    if (first_reply_ms < 0)
+        first_reply_ms = clock.elapsed();
+    if (!active || !active->applied)
+        return;
+    active->waiting.remove(client);
+    if (active->waiting.isEmpty())
+        recovered();
+}
+
+void Soak_run::recovered()
+{
+    recovery_ms.append(active->since.elapsed());
+    sim.faults().send_data = Reply_fault{};
+    active.reset();
+}
+
+void Soak_run::on_client_finished(int client)
+{
+    ++finished_clients;
+    if (active && active->applied) {
+        active->waiting.remove(client);
+        if (active->waiting.isEmpty())
+            recovered();
+    }
+    if (finished_clients == int(clients.size()))
+        finish();
+}
+
+void Soak_run::on_program_ended(int code)
+{
+    if (done)
+        return;
+    program_end = code < 0 ? QStringLiteral("the program crashed") : QStringLiteral("the program ended with code %1").arg(code);
+    tally.note(program_end);
+    for (const auto &client : clients)
+        client->abandon();
+    finish();
+}
+
+void Soak_run::finish()
+{
+    if (done)
+        return;
+    done = true;
+    ticker.stop();
+    end_ms = clock.elapsed();
+    if (active) {
+        if (active->applied)
+            ++unfinished_faults;
+        active.reset();
+    }
+    if (program.running()) {
+        rss_end = program.rss_kib();
+        fds_end = program.descriptors();
+    }
+    if (rss_middle == 0)
+        rss_middle = rss_end;
+    internal_errors = program.internal_errors();
+    clients.clear();
+    program.stop();
+    print_report();
+    const qint64 failed = failures();
+    if (failed > 0 || options.keep) {
+        program.keep_folder();
+        print(QStringLiteral("the program's files are kept in %1").arg(program.folder()));
+    }
+    QTimer::singleShot(0, this, [this, failed] { emit finished(failed > 0 ? 1 : 0); });
+}
+
+qint64 Soak_run::failures() const
+{
+    return tally.failed() + not_recovered + internal_errors + sim.bad_commands() + (program_end.isEmpty() ? 0 : 1);
+}
+
+void Soak_run::print_report() const
+{
+    const double seconds = double(end_ms - std::max<qint64>(first_reply_ms, 0)) / 1000.0;
+    QVector<qint32> latencies = tally.latencies_us;
+    std::sort(latencies.begin(), latencies.end());
+    const auto latency_ms = [&latencies](double share) {
+        return latencies.isEmpty() ? 0.0 : latencies.at(int(share * (latencies.size() - 1))) / 1000.0;
+    };
+    print(QStringLiteral("frames: %1 requests sent, %2 replies checked; bytes: %3 sent, %4 received")
+              .arg(tally.sent)
+              .arg(tally.settled())
+              .arg(tally.bytes_sent)
+              .arg(tally.bytes_received));
+    print(QStringLiteral("rate: %1 frames/s over %2 s; reply time median %3 ms, p99 %4 ms, worst %5 ms")
+              .arg(seconds > 0 ? double(tally.passed) / seconds : 0.0, 0, 'f', 0)
+              .arg(seconds, 0, 'f', 1)
+              .arg(latency_ms(0.5), 0, 'f', 2)
+              .arg(latency_ms(0.99), 0, 'f', 2)
+              .arg(latency_ms(1.0), 0, 'f', 2));
+    QStringList counts;
+    for (auto it = fault_counts.begin(); it != fault_counts.end(); ++it)
+        counts.append(QStringLiteral("%1 %2").arg(it.key()).arg(it.value()));
+    print(QStringLiteral("faults: %1%2").arg(faults_done).arg(counts.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(counts.join(QStringLiteral(", ")))));
+    qint64 total = 0;
+    for (qint64 ms : recovery_ms)
+        total += ms;
+    print(QStringLiteral("recoveries: %1, average %2 s, worst %3 s; not recovered %4, still recovering at the end %5")
+              .arg(recovery_ms.size())
+              .arg(recovery_ms.isEmpty() ? 0.0 : double(total) / recovery_ms.size() / 1000.0, 0, 'f', 2)
+              .arg(recovery_ms.isEmpty() ? 0.0 : double(*std::max_element(recovery_ms.begin(), recovery_ms.end())) / 1000.0, 0, 'f', 2)
+              .arg(not_recovered)
+              .arg(unfinished_faults));
+    print(QStringLiteral("memory (RSS): start %1, middle %2, end %3; descriptors: start %4, end %5")
+              .arg(megabytes(rss_start), megabytes(rss_middle), megabytes(rss_end))
+              .arg(fds_start)
+              .arg(fds_end));
+    print(QStringLiteral("replies: %1 passed, %2 lost to faults, %3 late, %4 lost, %5 corrupted, %6 mixed; "
+                         "%7 unexplained closes, %8 clients stuck")
+              .arg(tally.passed)
+              .arg(tally.lost_to_faults)
+              .arg(tally.late)
+              .arg(tally.lost)
+              .arg(tally.corrupted)
+              .arg(tally.mixed)
+              .arg(tally.unexplained_closes)
+              .arg(tally.stuck_clients));
+    print(QStringLiteral("simulator: %1 commands off their templates; program log: %2 internal errors%3")
+              .arg(sim.bad_commands())
+              .arg(internal_errors)
+              .arg(program_end.isEmpty() ? QString() : QStringLiteral("; ") + program_end));
+    for (const QString &problem : tally.problems)
+        print(QStringLiteral("  ") + problem);
+    print(QStringLiteral("%1 passed, %2 failed").arg(tally.passed).arg(failures()));
+}
