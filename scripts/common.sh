@@ -3,6 +3,8 @@
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${QUVO_BUILD_DIR:-$root/build}
+# The compiler cache is shared by every clone and build directory of these sources.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
 # Debian 12 packages needed to build the program (on Qt 5 and Qt 6), package it, and run its
 # tests and demo.
