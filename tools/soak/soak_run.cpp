@@ -46,6 +46,18 @@ Sim_modem modem_for(int index, quint64 eui)
     return modem;
 }
 
+QString recovery_summary(const QVector<qint64> &times_ms)
+{
+    if (times_ms.isEmpty())
+        return QStringLiteral("average 0.00 s, worst 0.00 s");
+    qint64 total = 0;
+    for (qint64 ms : times_ms)
+        total += ms;
+    return QStringLiteral("average %1 s, worst %2 s")
+        .arg(double(total) / times_ms.size() / 1000.0, 0, 'f', 2)
+        .arg(double(*std::max_element(times_ms.begin(), times_ms.end())) / 1000.0, 0, 'f', 2);
+}
+
 }  // namespace
 
 Soak_run::Soak_run(const Soak_options &soak_options, QObject *parent)
@@ -289,7 +301,7 @@ void Soak_run::on_served(int client)
 
 void Soak_run::recovered()
 {
-    recovery_ms.append(active->since.elapsed());
+    recovery_ms[fault_info(active->kind).name].append(active->since.elapsed());
     sim.faults().send_data = Reply_fault{};
     active.reset();
 }
@@ -375,15 +387,19 @@ void Soak_run::print_report() const
     for (auto it = fault_counts.begin(); it != fault_counts.end(); ++it)
         counts.append(QStringLiteral("%1 %2").arg(it.key()).arg(it.value()));
     print(QStringLiteral("faults: %1%2").arg(faults_done).arg(counts.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(counts.join(QStringLiteral(", ")))));
-    qint64 total = 0;
-    for (qint64 ms : recovery_ms)
-        total += ms;
-    print(QStringLiteral("recoveries: %1, average %2 s, worst %3 s; not recovered %4, still recovering at the end %5")
-              .arg(recovery_ms.size())
-              .arg(recovery_ms.isEmpty() ? 0.0 : double(total) / recovery_ms.size() / 1000.0, 0, 'f', 2)
-              .arg(recovery_ms.isEmpty() ? 0.0 : double(*std::max_element(recovery_ms.begin(), recovery_ms.end())) / 1000.0, 0, 'f', 2)
+    QVector<qint64> all;
+    QStringList by_kind;
+    for (auto it = recovery_ms.begin(); it != recovery_ms.end(); ++it) {
+        all += it.value();
+        by_kind.append(QStringLiteral("%1 %2").arg(it.key(), recovery_summary(it.value())));
+    }
+    print(QStringLiteral("recoveries: %1, %2; not recovered %3, still recovering at the end %4")
+              .arg(all.size())
+              .arg(recovery_summary(all))
               .arg(not_recovered)
               .arg(unfinished_faults));
+    if (!by_kind.isEmpty())
+        print(QStringLiteral("  by fault: %1").arg(by_kind.join(QStringLiteral("; "))));
     print(QStringLiteral("memory (RSS): start %1, middle %2, end %3; descriptors: start %4, end %5")
               .arg(megabytes(rss_start), megabytes(rss_middle), megabytes(rss_end))
               .arg(fds_start)

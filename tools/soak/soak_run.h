@@ -82,7 +82,7 @@ private:
     int faults_done = 0;
     std::optional<Active_fault> active;
     QMap<QString, int> fault_counts;
-    QVector<qint64> recovery_ms;
+    QMap<QString, QVector<qint64>> recovery_ms;  // by fault name
     int not_recovered = 0;
     int unfinished_faults = 0;
     QString program_end;  // why the program ended early; empty while it runs
