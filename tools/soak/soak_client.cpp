@@ -104,25 +104,17 @@ void Soak_client::doom()
 
 void Soak_client::kill(bool reset)
 {
-    doom();
-    if (current >= 0) {
-        late_candidate = payload;
-        settle_lost();
-    }
-    if (socket) {
-        QTcpSocket *old = socket;
-        old->disconnect(this);
-        socket = nullptr;
-        if (!reset)
-            old->disconnectFromHost();
-        release(old, reset);
-    }
-    stream.clear();
-    closed_since.start();
+    leave_connection(reset ? Leave::reset : Leave::close);
     reconnect_soon(0);
 }
 
 void Soak_client::replace()
+{
+    leave_connection(Leave::keep_open);
+    connect_now();
+}
+
+void Soak_client::leave_connection(Leave how)
 {
     doom();
     if (current >= 0) {
@@ -133,11 +125,12 @@ void Soak_client::replace()
         QTcpSocket *old = socket;
         old->disconnect(this);
         socket = nullptr;
-        release(old, false);
+        if (how == Leave::close)
+            old->disconnectFromHost();
+        release(old, how == Leave::reset);
     }
     stream.clear();
     closed_since.start();
-    connect_now();
 }
 
 void Soak_client::connect_now()

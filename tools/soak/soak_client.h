@@ -54,6 +54,10 @@ signals:
     void finished(int client);
 
 private:
+    // How a fault lets go of the current connection: reset, closed, or left for the program to close.
+    enum class Leave { reset, close, keep_open };
+
+    void leave_connection(Leave how);
     void connect_now();
     void attach(QTcpSocket *socket);
     void on_connected();
