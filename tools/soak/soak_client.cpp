@@ -80,6 +80,15 @@ void Soak_client::abandon()
     check_finished();
 }
 
+void Soak_client::halt()
+{
+    halted = true;
+    stopping = true;
+    reply_timer.stop();
+    if (socket)
+        socket->disconnect(this);
+}
+
 bool Soak_client::done() const
 {
     if (gave_up)
@@ -135,7 +144,7 @@ void Soak_client::leave_connection(Leave how)
 
 void Soak_client::connect_now()
 {
-    if (done() || socket)
+    if (halted || done() || socket)
         return;
     auto *fresh = new QTcpSocket(this);
     socket = fresh;

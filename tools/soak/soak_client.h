@@ -34,6 +34,7 @@ public:
     void start();
     void stop_sending();  // the request in flight is still awaited
     void abandon();       // at the time limit: the request in flight counts as lost
+    void halt();          // the run is over: nothing more is sent, counted or connected
 
     int index() const { return number; }
     bool done() const;
@@ -83,6 +84,7 @@ private:
     bool socket_up = false;  // the current socket has connected
     bool stopping = false;
     bool gave_up = false;
+    bool halted = false;
     bool finish_told = false;
     int next_request = 0;
     int current = -1;  // the request in flight, -1 = none

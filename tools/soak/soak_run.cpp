@@ -348,14 +348,16 @@ void Soak_run::finish()
     if (rss_middle == 0)
         rss_middle = rss_end;
     internal_errors = program.internal_errors();
-    clients.clear();
+    // Still on the call stack of a client's signal: the clients go with the run, not now.
+    for (const auto &client : clients)
+        client->halt();
     program.stop();
-    print_report();
     const qint64 failed = failures();
     if (failed > 0 || options.keep) {
         program.keep_folder();
         print(QStringLiteral("the program's files are kept in %1").arg(program.folder()));
     }
+    print_report();
     QTimer::singleShot(0, this, [this, failed] { emit finished(failed > 0 ? 1 : 0); });
 }
 
