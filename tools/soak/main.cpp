@@ -39,7 +39,7 @@ int main(int argc, char *argv[])
         "in order, while faults strike at random moments. The last line is \"N passed, M failed\";\n"
         "the exit code is 0 only when nothing failed."));
     parser.addHelpOption();
-    const QList<QCommandLineOption> options = {
+    QList<QCommandLineOption> options = {
         {QStringLiteral("program"), QStringLiteral("The program under test."), QStringLiteral("file"),
          QStringLiteral(QUVO_PROGRAM)},
         {QStringLiteral("modems"), QStringLiteral("Modems, one client each (1..1000)."), QStringLiteral("n"), QStringLiteral("20")},
@@ -60,6 +60,10 @@ int main(int argc, char *argv[])
         {QStringLiteral("reply-timeout"), QStringLiteral("How long a client waits for a reply."), QStringLiteral("ms"), QStringLiteral("20000")},
         {QStringLiteral("keep"), QStringLiteral("Keep the program's folder (configuration, log) even when all passed.")},
     };
+    for (QCommandLineOption &option : options) {
+        if (!option.defaultValues().isEmpty())
+            option.setDescription(option.description() + QStringLiteral(" Default: %1.").arg(option.defaultValues().join(QLatin1Char(','))));
+    }
     parser.addOptions(options);
     parser.process(app);
 

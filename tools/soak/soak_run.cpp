@@ -64,6 +64,7 @@ Soak_run::Soak_run(const Soak_options &soak_options, QObject *parent)
     : QObject(parent)
     , options(soak_options)
     , program(soak_options.program)
+    , random(soak_options.seed)
 {
     ticker.setInterval(tick_ms);
     connect(&ticker, &QTimer::timeout, this, &Soak_run::on_tick);
@@ -93,7 +94,6 @@ bool Soak_run::start(QString *error)
     if (!program.start(sim.url(), served, options.timings, error))
         return false;
 
-    QRandomGenerator random(options.seed);
     for (int i = 0; i < options.faults; ++i)
         fault_points.append(0.05 + 0.8 * random.generateDouble());
     std::sort(fault_points.begin(), fault_points.end());
@@ -215,7 +215,7 @@ void Soak_run::inject(Fault_kind kind)
     auto *trigger = new QObject(this);
     auto strike = [this, trigger, kind, index] {
         trigger->deleteLater();
-        QTimer::singleShot(int(QRandomGenerator::global()->bounded(3)), this, [this, kind, index] {
+        QTimer::singleShot(int(random.bounded(3)), this, [this, kind, index] {
             if (active && !active->applied)
                 apply(kind, index);
         });
@@ -238,7 +238,7 @@ Soak_client *Soak_run::pick_client() const
     }
     if (candidates.isEmpty())
         return nullptr;
-    return candidates.at(int(QRandomGenerator::global()->bounded(candidates.size())));
+    return candidates.at(int(random.bounded(candidates.size())));
 }
 
 void Soak_run::apply(Fault_kind kind, int index)
@@ -278,7 +278,7 @@ void Soak_run::apply(Fault_kind kind, int index)
         break;
     }
     case Fault_kind::client_killed:
-        clients.at(index)->kill(QRandomGenerator::global()->bounded(2) == 0);
+        clients.at(index)->kill(random.bounded(2) == 0);
         break;
     case Fault_kind::client_replaced:
         clients.at(index)->replace();

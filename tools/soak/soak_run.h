@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QTimer>
 
@@ -73,6 +74,7 @@ private:
     const Soak_options options;
     Sim_server sim;
     Program_under_test program;
+    mutable QRandomGenerator random;  // fault moments, targets and ways: a seed repeats them
     Soak_tally tally;
     Payload_history history;
     std::vector<std::unique_ptr<Soak_client>> clients;
