@@ -245,13 +245,17 @@ void Tst_ws_connection::pinned_certificate_accepted()
     settings.ws_cert = certificate(file, QSsl::EncodingFormat(format));
     settings.ws_cert_format = QSsl::EncodingFormat(format);
     QVERIFY(!settings.ws_cert.isNull());
+    // A TLS handshake under a sanitizer on a busy machine can outlast the short time-outs of the
+    // other cases, which would turn every attempt into a time-out.
+    settings.ws_connect_timeout = 10000;
+    settings.ws_auth_timeout = 5000;
     Script_server server;
     server.replies.insert(QStringLiteral("auth_req"), auth_ok);
     server.replies.insert(QStringLiteral("get_device_appdata_req"), devlist_ok);
     QVERIFY(server.listen_secure(server_tls(QStringLiteral("server"))));
     settings.ws_url = server.url().toString();
     start();
-    QTRY_COMPARE_WITH_TIMEOUT(link_state(), quint8(link_started | link_ready), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(link_state(), quint8(link_started | link_ready), 20000);
     QCOMPARE(count(connected_text), 1);
     QVERIFY(!log_contents().contains(QStringLiteral("сертификат")));
 }
@@ -455,6 +459,10 @@ void Tst_ws_connection::pinned_certificate_mismatch()
     QFETCH(int, format);
     settings.ws_cert = certificate(file, QSsl::EncodingFormat(format));
     settings.ws_cert_format = QSsl::EncodingFormat(format);
+    // A TLS handshake under a sanitizer on a busy machine can outlast the short time-outs of the
+    // other cases, which would turn every attempt into a time-out.
+    settings.ws_connect_timeout = 10000;
+    settings.ws_auth_timeout = 5000;
     Script_server server;
     server.replies.insert(QStringLiteral("auth_req"), auth_ok);
     QVERIFY(server.listen_secure(server_tls(QStringLiteral("other"))));
@@ -468,8 +476,8 @@ void Tst_ws_connection::pinned_certificate_mismatch()
         QStringLiteral("Удалось соединиться с сервером QUVO-LoRa, но его сертификат не совпадает с тем, который указан в "
                        "нашем файле конфигурации. Текст сертификата (в формате %1): «\n%2\n».")
             .arg(format == QSsl::Pem ? QStringLiteral("PEM") : QStringLiteral("DER"), QString::fromLatin1(shown));
-    QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(mismatch), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(log_contents().count(mismatch) >= 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(mismatch), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(log_contents().count(mismatch) >= 2, 20000);
     QCOMPARE(count(connected_text), 0);
     QCOMPARE(server.received(QStringLiteral("auth_req")), 0);
 }
