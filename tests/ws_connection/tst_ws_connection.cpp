@@ -327,12 +327,13 @@ void Tst_ws_connection::authorisation_rejected()
     const QString rejected = QStringLiteral("Сервер QUVO-LoRa отверг нашу команду (в ответе \"auth_resp\" \"status\" "
                                             "равен «false»). Сообщение об ошибке (\"err_string\"): «wrong password».");
     QTRY_VERIFY_WITH_TIMEOUT(count(rejected) >= 1, 5000);
+    // The entries that follow are written after it; by the next attempt they all are.
+    QTRY_VERIFY_WITH_TIMEOUT(server.connections >= 2, 5000);
     const QStringList entries = log_entries();
     const int at = entries.indexOf(rejected);
     QCOMPARE(entries.value(at + 1), bad_message_text);
     QCOMPARE(entries.value(at + 2),
              QStringLiteral("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку: «%1»").arg(reply));
-    QTRY_VERIFY_WITH_TIMEOUT(server.connections >= 2, 5000);
 }
 
 void Tst_ws_connection::server_closes_while_idle()
@@ -398,6 +399,8 @@ void Tst_ws_connection::malformed_message()
     const QString bad = QStringLiteral("{\"cmd\" 1}");
     server.send_text(bad);
     QTRY_VERIFY_WITH_TIMEOUT(count(bad_message_text) == 1, 5000);
+    // The offending text is written after that message; by the next attempt it is.
+    QTRY_VERIFY_WITH_TIMEOUT(server.connections >= 2, 5000);
     const QStringList entries = log_entries();
     const int at = entries.indexOf(bad_message_text);
     QCOMPARE(entries.value(at - 1), QStringLiteral("Ошибка в 8-м символе 1-й строки текстового сообщения, пришедшего "
