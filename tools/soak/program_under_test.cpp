@@ -169,3 +169,12 @@ int Program_under_test::internal_errors() const
         return 0;
     return log.readAll().count(QStringLiteral("Неожиданная ошибка").toUtf8());
 }
+
+int Program_under_test::sanitizer_reports() const
+{
+    QFile output(dir.filePath(QStringLiteral("program.out")));
+    if (!output.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = output.readAll();
+    return int(text.count("ERROR: AddressSanitizer") + text.count("ERROR: LeakSanitizer") + text.count("runtime error:"));
+}

@@ -352,6 +352,7 @@ void Soak_run::finish()
     for (const auto &client : clients)
         client->halt();
     program.stop();
+    sanitizer_reports = program.sanitizer_reports();
     const qint64 failed = failures();
     if (failed > 0 || options.keep) {
         program.keep_folder();
@@ -363,7 +364,7 @@ void Soak_run::finish()
 
 qint64 Soak_run::failures() const
 {
-    return tally.failed() + not_recovered + internal_errors + sim.bad_commands() + (program_end.isEmpty() ? 0 : 1);
+    return tally.failed() + not_recovered + internal_errors + sanitizer_reports + sim.bad_commands() + (program_end.isEmpty() ? 0 : 1);
 }
 
 void Soak_run::print_report() const
@@ -416,9 +417,11 @@ void Soak_run::print_report() const
               .arg(tally.mixed)
               .arg(tally.unexplained_closes)
               .arg(tally.stuck_clients));
-    print(QStringLiteral("simulator: %1 commands off their templates; program log: %2 internal errors%3")
+    print(QStringLiteral("simulator: %1 commands off their templates; program log: %2 internal errors; "
+                         "sanitizer reports: %3%4")
               .arg(sim.bad_commands())
               .arg(internal_errors)
+              .arg(sanitizer_reports)
               .arg(program_end.isEmpty() ? QString() : QStringLiteral("; ") + program_end));
     for (const QString &problem : tally.problems)
         print(QStringLiteral("  ") + problem);

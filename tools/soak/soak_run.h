@@ -100,4 +100,5 @@ private:
     qint64 rss_start = 0, rss_middle = 0, rss_end = 0;
     int fds_start = -1, fds_end = -1;
     int internal_errors = 0;
+    int sanitizer_reports = 0;
 };
