@@ -86,6 +86,7 @@ bool Program_under_test::start(const QUrl &server, const QVector<Served_modem> &
                                "ws_devlist_period = %4\n"
                                "interframe_delay = %5\n"
                                "devices_file = \"devices.cfg\"\n"
+                               "tcp_listen = 127.0.0.1\n"
                                "trace_ws = err\n"
                                "trace_tcp = err\n")
                                .arg(server.toString())
