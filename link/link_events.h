@@ -4,9 +4,10 @@
 #include <QtGlobal>
 
 // What the reply handlers of the server protocol need from the link. Ws_connection
-// implements it; tests and fuzzers use a recording stand-in. Every call comes from
-// inside a handler, in the exchange thread, while a message is being read; a call
-// may throw, and the exception then ends the reading of that message.
+// implements it; tests and fuzzers use a recording stand-in. Everything runs in the
+// exchange thread. in_flight_owner is asked while a message is being read; the other
+// calls come once it has been read to its end and found well formed, at most one per
+// message. A call may throw, and the exception then counts as a fault of the message.
 class Link_events {
 public:
     virtual ~Link_events() = default;

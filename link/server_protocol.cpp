@@ -13,6 +13,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -30,7 +31,31 @@ Server_protocol::Server_protocol(Link_events &link)
 
 void Server_protocol::read(const QString &text, Handler handler)
 {
+    found = Finding();
     reader.read_message(text.utf16(), [this, handler] { (this->*handler)(); });
+    act();
+}
+
+// Only a message read to its end and found well formed reaches the link.
+void Server_protocol::act()
+{
+    Finding finding = std::exchange(found, Finding());
+    switch (finding.kind) {
+    case Finding::Kind::nothing:
+        break;
+    case Finding::Kind::authorised:
+        link.authorised();
+        break;
+    case Finding::Kind::devices_list:
+        link.devices_list_complete();
+        break;
+    case Finding::Kind::command_complete:
+        link.command_complete(finding.append_status);
+        break;
+    case Finding::Kind::modem_data:
+        link.deliver_modem_data(finding.eui, finding.data, finding.has_fcnt, finding.fcnt);
+        break;
+    }
 }
 
 template <typename Own>
@@ -50,7 +75,7 @@ void Server_protocol::handle_auth_resp()
     Server_message message;
     read_object(message, [] { return false; });
     if (check_reply(message, "auth_resp"))
-        link.authorised();
+        found.kind = Finding::Kind::authorised;
 }
 
 void Server_protocol::handle_devlist_resp()
@@ -70,7 +95,7 @@ void Server_protocol::handle_devlist_resp()
     if (!has_list)
         throw Err(proto_text("Ответ сервера QUVO-LoRa \"get_device_appdata_resp\" помечен как успешный "
                              "(\"status\":true), но в нём нет поля \"devices_list\"."));
-    link.devices_list_complete();
+    found.kind = Finding::Kind::devices_list;
 }
 
 void Server_protocol::handle_send_data_resp()
@@ -91,7 +116,8 @@ void Server_protocol::handle_send_data_resp()
     if (!has_status)
         throw Err(proto_text("Ответ сервера QUVO-LoRa \"send_data_resp\" неправильный: в нём отсутствует "
                              "обязательное поле \"append_status\"."));
-    link.command_complete(append_status);
+    found.kind = Finding::Kind::command_complete;
+    found.append_status = append_status;
 }
 
 void Server_protocol::handle_unsolicited()
@@ -145,7 +171,11 @@ void Server_protocol::process_rx(const Server_message &message)
         return;
     if (message.port != 2)
         return;
-    link.deliver_modem_data(message.devEui, message.data, message.has(Server_message::has_fcnt), message.fcnt);
+    found.kind = Finding::Kind::modem_data;
+    found.eui = message.devEui;
+    found.data = message.data;
+    found.has_fcnt = message.has(Server_message::has_fcnt);
+    found.fcnt = message.fcnt;
 }
 
 bool Server_protocol::read_append_status()

@@ -2,8 +2,10 @@
 
 #include "link/ws_parser.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QVector>
+#include <QtGlobal>
 
 class Link_events;
 struct Server_device;
@@ -11,9 +13,10 @@ struct Server_message;
 
 // Reads the messages of the network server. The link keeps one handler current,
 // the one for the reply it waits for, and reads each text message with it; what a
-// message means for the link is reported through Link_events. A bad or refused
-// message throws Err (logged where it arises) and nothing of it is acted on,
-// except a device list read in full, which is installed at once.
+// message means for the link is reported through Link_events, once the message has
+// been read to its end. A bad or refused message throws Err (logged where it arises)
+// and nothing of it is acted on, except a device list read in full, which is
+// installed at once.
 class Server_protocol {
 public:
     using Handler = void (Server_protocol::*)();
@@ -34,6 +37,19 @@ public:
 private:
     Q_DISABLE_COPY(Server_protocol)
 
+    // What the message read so far asks of the link.
+    struct Finding {
+        enum class Kind { nothing, authorised, devices_list, command_complete, modem_data };
+        Kind kind = Kind::nothing;
+        bool append_status = false;
+        quint64 eui = 0;
+        QByteArray data;
+        bool has_fcnt = false;
+        quint32 fcnt = 0;
+    };
+
+    void act();
+
     // Reads the fields of one object into the record, offering each name first to
     // `own` (which returns whether it took the field).
     template <typename Own>
@@ -49,4 +65,5 @@ private:
 
     Ws_parser reader;
     Link_events &link;
+    Finding found;
 };

@@ -201,10 +201,18 @@ void Tst_server_protocol::replies_data()
     QTest::newRow("append_status twice")
         << send << QStringLiteral("{\"append_status\":[%1],\"append_status\":[%1]}").arg(good_entry) << none
         << positioned(65, 1, QStringLiteral("поле \"append_status\" уже есть в этой структуре JSON."));
-    QTest::newRow("trailing characters")
-        << auth << QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":true} }") << QStringList{QStringLiteral("authorised")}
-        << positioned(35, 1, QStringLiteral("после чтения из сообщения сервера QUVO-LoRa корректной структуры JSON в "
-                                            "сообщении остались ещё какие-то непонятные символы."));
+    // A message that is not well formed to its end has no effect besides its error.
+    const QString trailing = QStringLiteral("после чтения из сообщения сервера QUVO-LoRa корректной структуры JSON в "
+                                            "сообщении остались ещё какие-то непонятные символы.");
+    QTest::newRow("auth_resp and junk")
+        << auth << QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":true} }") << none << positioned(35, 1, trailing);
+    QTest::newRow("send_data_resp and junk")
+        << send << append.arg(good_entry) + QStringLiteral(" x") << none << positioned(102, 1, trailing);
+    QTest::newRow("rx and junk")
+        << unsolicited << rx_prefix + QStringLiteral("\"port\":2,\"data\":\"01ab\"}\n{") << none
+        << positioned(1, 2, trailing);
+    QTest::newRow("rx during a downlink, and junk")
+        << send << rx_prefix + QStringLiteral("\"port\":2,\"data\":\"01ab\"}}") << none << positioned(64, 1, trailing);
 }
 
 void Tst_server_protocol::replies()
@@ -307,7 +315,7 @@ void Tst_server_protocol::device_list()
     QCOMPARE(log_contents().count(duplicate), duplicate_lines);
 }
 
-// A list read in full is installed even when the rest of the reply is refused.
+// A list read in full is installed even when the rest of the reply is refused or not well formed.
 void Tst_server_protocol::device_list_stays_after_later_fault()
 {
     const QString text = QStringLiteral("{\"devices_list\":[{\"devEui\":\"0000000000000007\",\"devName\":\"n\"}],"
@@ -322,6 +330,13 @@ void Tst_server_protocol::device_list_stays_after_later_fault()
     QCOMPARE(read(without, &Server_protocol::handle_devlist_resp),
              QStringLiteral("Ответ сервера QUVO-LoRa \"get_device_appdata_resp\" помечен как успешный "
                             "(\"status\":true), но в нём нет поля \"devices_list\"."));
+
+    // A positive reply with junk after it: the list is in, but the request is not complete.
+    const QString junk = QStringLiteral("{\"cmd\":\"get_device_appdata_resp\",\"status\":true,\"devices_list\":"
+                                        "[{\"devEui\":\"0000000000000008\"}]},");
+    QVERIFY(!read(junk, &Server_protocol::handle_devlist_resp).isEmpty());
+    QCOMPARE(reachable_modems.size(), 1);
+    QCOMPARE(reachable_modems[0].eui, quint64(8));
     QVERIFY(link.calls.isEmpty());
 }
 
