@@ -139,81 +139,41 @@ void Ws_connection::start_connect()
 
 // ---- Send queue ----
 
-void Ws_connection::enqueue_message(Command *command)
+bool Ws_connection::enqueue_message(Downlink message)
 {
-    command->next = nullptr;
-    if (!(flags & connected)) {
-        // Only a link that is up carries commands; whatever arrives later is dropped.
-        command->release();
-        return;
-    }
-    if (!in_flight) {
-        in_flight = command;
-        command->send(*this);
-        return;
-    }
-    if (queue_tail)
-        queue_tail->next = command;
-    else
-        queue_head = command;
-    queue_tail = command;
+    // Only a link that is up carries downlinks; whatever arrives later is dropped.
+    if (!(flags & connected))
+        return true;
+    if (!queue.push(std::move(message)))
+        return false;
+    if (queue.on_wire() == Send_queue::Command::none)
+        send_next();
+    return true;
 }
 
-void Ws_connection::drop_messages_of(const Tcp_server *server)
+void Ws_connection::drop_messages_of(const Downlink_origin *origin)
 {
-    Command *kept_tail = nullptr;
-    Command **link = &queue_head;
-    while (Command *command = *link) {
-        if (command->owner == server) {
-            *link = command->next;
-            command->next = nullptr;
-            command->release();
-        } else {
-            kept_tail = command;
-            link = &command->next;
-        }
-    }
-    queue_tail = kept_tail;
-    if (in_flight && in_flight->owner == server)
-        in_flight->owner = nullptr;
+    queue.drop_of(origin);
 }
 
-void Ws_connection::detach_messages_of(const Tcp_server *server)
+void Ws_connection::detach_messages_of(const Downlink_origin *origin)
 {
-    for (Command *command = queue_head; command; command = command->next) {
-        if (command->owner == server)
-            command->owner = nullptr;
-    }
-    if (in_flight && in_flight->owner == server)
-        in_flight->owner = nullptr;
+    queue.detach_of(origin);
 }
 
 void Ws_connection::send_next()
 {
-    Command *command = queue_head;
-    if (!command) {
-        in_flight = nullptr;
+    switch (queue.take_next()) {
+    case Send_queue::Command::none:
         reply_handler = Handler::unsolicited;
-        return;
+        break;
+    case Send_queue::Command::devlist:
+        send_devlist();
+        break;
+    case Send_queue::Command::downlink:
+        send_downlink(queue.wire_downlink());
+        break;
     }
-    queue_head = command->next;
-    if (!queue_head)
-        queue_tail = nullptr;
-    command->next = nullptr;
-    in_flight = command;
-    command->send(*this);
-}
-
-void Ws_connection::release_queue()
-{
-    while (Command *command = queue_head) {
-        queue_head = command->next;
-        command->next = nullptr;
-        command->release();
-    }
-    queue_tail = nullptr;
-    if (Command *command = std::exchange(in_flight, nullptr))
-        command->release();
 }
 
 void Ws_connection::send_devlist()
@@ -224,12 +184,12 @@ void Ws_connection::send_devlist()
     send_text(devlist_req_text());
 }
 
-void Ws_connection::send_downlink(quint64 eui, const unsigned char *data, std::size_t size)
+void Ws_connection::send_downlink(const Downlink &message)
 {
     if (!start_response_timer(settings.ws_data_timeout, 214))
         return;
     reply_handler = Handler::send_data_resp;
-    send_text(send_data_req_text(eui, reinterpret_cast<const char *>(data), size));
+    send_text(send_data_req_text(message.eui, message.data.constData(), std::size_t(message.data.size())));
 }
 
 void Ws_connection::send_text(const QString &text)
@@ -273,17 +233,18 @@ void Ws_connection::authorised()
             return;
         }
     }
-    // The first request is in flight like any other, so that a period tick can only queue
-    // the next one behind it.
+    // The first request is on the wire like any other, so that a period tick can only
+    // queue the next one behind it.
     flags |= devlist_queued;
-    in_flight = &devlist_command;
-    devlist_command.send(*this);
+    queue.request_devlist();
+    send_next();
 }
 
 void Ws_connection::devices_list_complete()
 {
     flags &= ~devlist_queued;
     stop_response_timer();
+    queue.finish();
     reconcile(true);
     send_next();
 }
@@ -291,22 +252,17 @@ void Ws_connection::devices_list_complete()
 void Ws_connection::command_complete(bool status)
 {
     stop_response_timer();
-    Command *command = std::exchange(in_flight, nullptr);
-    Tcp_server *owner = nullptr;
-    if (command) {
-        owner = command->owner;
-        command->release();
-    }
-    if (owner && !status)
-        owner->shutdown_client();
+    const Downlink done = queue.finish();
+    if (done.origin && !status)
+        done.origin->downlink_refused();
     send_next();
 }
 
 bool Ws_connection::in_flight_owner(quint64 &eui) const
 {
-    if (!in_flight || !in_flight->owner)
+    if (queue.on_wire() != Send_queue::Command::downlink || !queue.wire_downlink().origin)
         return false;
-    eui = in_flight->owner->modem_eui();
+    eui = queue.wire_downlink().eui;
     return true;
 }
 
@@ -325,7 +281,9 @@ void Ws_connection::on_period_tick()
     if (flags & (devlist_queued | shutting_down))
         return;
     flags |= devlist_queued;
-    enqueue_message(&devlist_command);
+    queue.request_devlist();
+    if (queue.on_wire() == Send_queue::Command::none)
+        send_next();
 }
 
 // ---- Reconciliation ----
@@ -723,7 +681,7 @@ void Ws_connection::link_lost()
 
 void Ws_connection::drop_link()
 {
-    release_queue();
+    queue.clear();
     QVector<Server_device> old_modems;
     QMap<quint64, Tcp_server *> old_servers;
     bool notify = false;

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "link/command.h"
+#include "link/downlink.h"
 #include "link/link_events.h"
+#include "link/send_queue.h"
 #include "link/server_protocol.h"
 
 #include <QAbstractSocket>
@@ -9,8 +10,6 @@
 #include <QObject>
 #include <QSslError>
 #include <QWebSocket>
-
-#include <cstddef>
 
 class Engine;
 class QSslCertificate;
@@ -33,12 +32,14 @@ public:
     // The first attempt, and every attempt after a reconnect delay.
     void start_connect();
 
-    // Send queue. The queue owns a command from enqueue_message until it is released.
-    void enqueue_message(Command *command);
-    // Releases the queued commands of the server unsent; one in flight only loses its owner.
-    void drop_messages_of(const Tcp_server *server);
-    // The server's commands are still sent, but nobody is told of their replies.
-    void detach_messages_of(const Tcp_server *server);
+    // Send queue. False, and the message is not kept, when its modem has as many messages
+    // waiting as it may; while the link is down a message is dropped unsent.
+    bool enqueue_message(Downlink message);
+    // The origin's waiting messages go unsent; one in flight only loses its origin.
+    void drop_messages_of(const Downlink_origin *origin);
+    // The origin's messages are still sent, but nobody is told of their replies.
+    void detach_messages_of(const Downlink_origin *origin);
+    const Send_queue &send_queue() const { return queue; }
 
     // What keeps the exchange thread alive: the link itself and every listening Tcp_server.
     // The thread's event loop ends when the count reaches 0 once shutdown was requested.
@@ -47,9 +48,6 @@ public:
     int alive() const { return alive_count; }
 
     bool is_connected() const { return flags & connected; }
-
-    // Send action of a client message: one send_data_req with 0x04 and the bytes on port 2.
-    void send_downlink(quint64 eui, const unsigned char *data, std::size_t size);
 
     // Link_events: what the reply handlers report.
     void authorised() override;
@@ -79,13 +77,6 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    // The device-list request; one per link, reused for every period.
-    class Devlist_command : public Command {
-    public:
-        void send(Ws_connection &link) override { link.send_devlist(); }
-        void release() override {}
-    };
-
     // Which reply the next text message is read as.
     enum class Handler { unexpected, auth_resp, devlist_resp, send_data_resp, unsolicited };
 
@@ -100,6 +91,8 @@ private:
 
     void send_text(const QString &text);
     void send_devlist();
+    // One send_data_req with 0x04 and the bytes on port 2.
+    void send_downlink(const Downlink &message);
     void send_next();
     void on_period_tick();
     void on_response_timeout();
@@ -114,7 +107,6 @@ private:
     void drop_link();
     void after_failure();
     void fatal_stop(const QString &text);
-    void release_queue();
 
     // False (after fatal_stop with the place code) when the timer cannot be started.
     // A time-out of 0 waits as long as it takes: no timer runs.
@@ -128,10 +120,7 @@ private:
     Engine &engine;
     int alive_count = 1;
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
-    Command *queue_head = nullptr;
-    Command *queue_tail = nullptr;
-    Command *in_flight = nullptr;
-    Devlist_command devlist_command;
+    Send_queue queue;
     Server_protocol protocol{*this};
     Handler reply_handler = Handler::unexpected;
     int period_timer = 0;

@@ -1,29 +1,38 @@
 #include "tcp/client_message.h"
 
 #include "app/err.h"
-#include "link/ws_connection.h"
 
 #include <QCoreApplication>
+#include <QIODevice>
 
+#include <algorithm>
 #include <new>
+#include <utility>
 
-Client_message::Client_message(Tcp_server *owner, Eui eui, int capacity)
-    : eui(eui), buffer(new (std::nothrow) char[capacity]), capacity_end(capacity)
+Client_message::Client_message(int max_frame)
+    : limit(max_frame + 1)
 {
-    if (!buffer) {
+}
+
+qint64 Client_message::read_from(QIODevice &device, qint64 wanted)
+{
+    const int before = bytes.size();
+    wanted = std::clamp<qint64>(wanted, 0, space());
+    try {
+        bytes.resize(before + int(wanted));
+    } catch (const std::bad_alloc &) {
         static const QString text = QCoreApplication::translate(
             "log", "Не удалось выделить буфер размером %1 байтов для работы с сообщениями.");
-        throw Err(text.arg(capacity));
+        throw Err(text.arg(before + wanted));
     }
-    this->owner = owner;
+    const qint64 got = device.read(bytes.data() + before, wanted);
+    bytes.resize(before + int(std::clamp<qint64>(got, 0, wanted)));
+    return got;
 }
 
-void Client_message::send(Ws_connection &link)
+QByteArray Client_message::take()
 {
-    link.send_downlink(eui, reinterpret_cast<const unsigned char *>(data()), std::size_t(length));
-}
-
-void Client_message::release()
-{
-    delete this;
+    QByteArray out = std::exchange(bytes, QByteArray());
+    out.squeeze();
+    return out;
 }

@@ -1,28 +1,33 @@
 #pragma once
 
-#include "config/devices.h"
-#include "link/command.h"
+#include <QByteArray>
+#include <QtGlobal>
 
-#include <memory>
+class QIODevice;
 
-// One block of client bytes bound for one modem: what a Tcp_server collects between
-// two pauses of its client, sent as one downlink.
-class Client_message : public Command {
+// The bytes a client has sent since its last pause, bound for its modem as one downlink.
+// It holds only what has come, grown as it comes, and at most one byte more than the
+// modem's frame limit, so that an overlong message shows without reading on.
+class Client_message {
 public:
-    // Room for capacity bytes; throws Err when the memory cannot be had.
-    Client_message(Tcp_server *owner, Eui eui, int capacity);
+    explicit Client_message(int max_frame);
 
-    void send(Ws_connection &link) override;
-    void release() override;
+    // Bytes that still fit, the one past the limit included.
+    qint64 space() const { return limit - bytes.size(); }
+    // Appends what one read of at most `wanted` bytes (no more than space()) gives, and
+    // returns the read's result. Throws Err when the memory cannot be had.
+    qint64 read_from(QIODevice &device, qint64 wanted);
 
-    char *data() { return buffer.get(); }
-    const char *data() const { return buffer.get(); }
-    int capacity() const { return capacity_end; }
+    bool overlong() const { return bytes.size() >= limit; }
+    bool empty() const { return bytes.isEmpty(); }
+    int size() const { return bytes.size(); }
+    const char *data() const { return bytes.constData(); }
 
-    const Eui eui;
-    int length = 0;
+    // The bytes so far, in a block of their own size; the message starts again empty.
+    QByteArray take();
+    void clear() { bytes.clear(); }
 
 private:
-    std::unique_ptr<char[]> buffer;
-    const int capacity_end;
+    QByteArray bytes;
+    const int limit;
 };

@@ -5,7 +5,6 @@
 #include "app/shared_state.h"
 #include "config/settings.h"
 #include "link/ws_connection.h"
-#include "tcp/client_message.h"
 #include "tcp/peer_access.h"
 
 #include <QCoreApplication>
@@ -14,7 +13,9 @@
 #include <QTimer>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace {
 
@@ -34,7 +35,8 @@ void trace(const QString &line)
 } // namespace
 
 Tcp_server::Tcp_server(Ws_connection &owner, Eui eui, const Device_params &params)
-    : group(eui), owner(&owner), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port)
+    : group(eui), owner(&owner), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port),
+      message(params.max_frame)
 {
     if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection))
         throw Debug(place_code(module, 1));
@@ -58,8 +60,11 @@ Tcp_server::~Tcp_server()
     for (QObject *socket : qAsConst(sockets))
         socket->disconnect(this);
     trace(prefix() + QStringLiteral(".shutdown_server_ok"));
-    if (owner)
+    if (owner) {
+        // No message may name a server that is gone.
+        owner->detach_messages_of(this);
         owner->decrement_alive_count();
+    }
 }
 
 QString Tcp_server::prefix() const
@@ -174,10 +179,8 @@ void Tcp_server::serve(QTcpSocket *socket)
             throw Debug(place_code(module, 3));
         if (!connect(socket, &QTcpSocket::disconnected, this, &Tcp_server::on_client_disconnected))
             throw Debug(place_code(module, 8));
-        if (!message)
-            message.reset(new Client_message(this, eui, max_frame + 1));
         serving = true;
-        write_pos = 0;
+        message.clear();
         return;
     } catch (const std::exception &e) {
         static const QString context = QCoreApplication::translate(
@@ -186,7 +189,7 @@ void Tcp_server::serve(QTcpSocket *socket)
     } catch (...) {
         log_unexpected(place_code(module, 5));
     }
-    message.reset();
+    message.clear();
     serving = false;
     group.reset();
     close_socket(socket);
@@ -221,8 +224,13 @@ void Tcp_server::shutdown_client()
     if (!serving || !client)
         return;
     end_client_state();
-    message.reset();
+    message.clear();
     close_socket(client);
+}
+
+void Tcp_server::downlink_refused()
+{
+    shutdown_client();
 }
 
 void Tcp_server::stop_timer()
@@ -258,36 +266,38 @@ void Tcp_server::read_client()
             log_unexpected(place_code(module, 63));
         return;
     }
-    if (!message) {
-        log_unexpected(place_code(module, 74));
+    const int before = message.size();
+    const qint64 wanted = std::min(message.space(), std::max<qint64>(client->bytesAvailable(), 1));
+    qint64 got = 0;
+    try {
+        got = message.read_from(*client, wanted);
+    } catch (const Err &) {
+        // Already logged; without room for its bytes this client cannot be served any more.
         shutdown_client();
         return;
     }
-    const qint64 space = message->capacity() - write_pos;
-    const qint64 got = client->read(message->data() + write_pos, space);
     // Traced before the limit is checked, so that at "all" an overlong message is in the log whole.
-    if (got > 0 && got <= space && tracing())
-        log_data((prefix() + QStringLiteral(".recv ")).toUtf8().constData(), message->data() + write_pos,
+    if (got > 0 && got <= wanted && tracing())
+        log_data((prefix() + QStringLiteral(".recv ")).toUtf8().constData(), message.data() + before,
                  std::size_t(got));
-    if (got > 0 && got < space) {
-        write_pos += int(got);
-        stop_timer();
-        timer_id = startTimer(int(settings.interframe_delay), Qt::CoarseTimer);
-        if (!timer_id)
-            log_unexpected(place_code(module, 7));
-    } else if (got == space) {
+    if (got > wanted) {
+        log_unexpected(place_code(module, 6));
+        shutdown_client();
+    } else if (got > 0 && message.overlong()) {
         static const QString text = QCoreApplication::translate(
             "log", "Ошибка: от клиента на порту %1 пришло сообщение, размер которого превышает предельный для "
                    "этого клиента (%2 байтов). Предельный размер сообщения можно настроить в файле конфигурации "
                    "и в описании устройства.");
         log_line(text.arg(tcp_port).arg(max_frame));
         if (settings.trace_tcp == Trace_level::bad_frames)
-            log_data("Уже принятая часть сообщения, вызвавшего предыдущую ошибку: ", message->data(),
-                     std::size_t(message->capacity()));
+            log_data("Уже принятая часть сообщения, вызвавшего предыдущую ошибку: ", message.data(),
+                     std::size_t(message.size()));
         shutdown_client();
-    } else if (got > space) {
-        log_unexpected(place_code(module, 6));
-        shutdown_client();
+    } else if (got > 0) {
+        stop_timer();
+        timer_id = startTimer(int(settings.interframe_delay), Qt::CoarseTimer);
+        if (!timer_id)
+            log_unexpected(place_code(module, 7));
     } else {
         static const QString text = QCoreApplication::translate(
             "log", "Ошибка при чтении принятых от клиента данных. Код ошибки=%1 («%2»). Длина прочитанных "
@@ -315,20 +325,23 @@ void Tcp_server::timerEvent(QTimerEvent *event)
 // The client paused: what it sent since the last pause goes to the modem as one message.
 void Tcp_server::finish_message()
 {
-    if (!message || write_pos == 0)
+    if (message.empty() || enqueue(message.take()))
         return;
-    message->length = write_pos;
-    write_pos = 0;
-    if (owner)
-        owner->enqueue_message(message.release());
-    else
-        message.reset();
-    try {
-        message.reset(new Client_message(this, eui, max_frame + 1));
-    } catch (const Err &) {
-        // Already logged; without a buffer this client cannot be served any more.
-        shutdown_client();
-    }
+    shutdown_client();
+}
+
+// False when the link already holds as many messages of this modem as it takes: the
+// client sends faster than the modem's share of the link carries them.
+bool Tcp_server::enqueue(QByteArray data)
+{
+    if (!owner || owner->enqueue_message(Downlink{eui, std::move(data), this}))
+        return true;
+    static const QString text = QCoreApplication::translate(
+        "log", "Ошибка: клиент на порту %1 прислал сообщение, когда для этого устройства уже ждут отправки %2 "
+               "сообщений (сервер QUVO-LoRa не успевает передавать их с такой скоростью). Обмен с клиентом "
+               "прекращён, его сообщения, ещё не переданные серверу QUVO-LoRa, удалены.");
+    log_line(text.arg(tcp_port).arg(owner->send_queue().modem_cap()));
+    return false;
 }
 
 void Tcp_server::on_client_disconnected()
@@ -365,15 +378,13 @@ void Tcp_server::client_gone()
 // The client closed the connection itself: what it sent is still delivered.
 void Tcp_server::client_left()
 {
+    // What it sent is still delivered, unless its last message finds no room, which ends it
+    // as for a client still there.
+    if (!message.empty() && !enqueue(message.take()) && owner)
+        owner->drop_messages_of(this);
     if (owner)
         owner->detach_messages_of(this);
-    if (message && write_pos > 0 && owner) {
-        message->length = write_pos;
-        message->owner = nullptr;
-        owner->enqueue_message(message.release());
-    }
-    message.reset();
-    write_pos = 0;
+    message.clear();
     stop_timer();
     group.reset();
     serving = false;

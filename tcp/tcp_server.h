@@ -1,6 +1,8 @@
 #pragma once
 
 #include "config/devices.h"
+#include "link/downlink.h"
+#include "tcp/client_message.h"
 #include "tcp/packet_group.h"
 
 #include <QObject>
@@ -9,9 +11,7 @@
 #include <QTcpServer>
 
 #include <cstdint>
-#include <memory>
 
-class Client_message;
 class QTcpSocket;
 class Ws_connection;
 
@@ -20,11 +20,13 @@ class Ws_connection;
 // messages at every pause of interframe_delay and hands them to the link; uplink
 // packets of the modem come back through on_modem_data and go to the client whole.
 // The port listens at tcp_listen; a peer that tcp_allow keeps out is closed at once.
+// A client that sends faster than its modem's share of the link carries its messages
+// is cut off once the link holds as many of them as it takes for one modem.
 //
 // It counts references: one of its own, given up by shutdown_server, and one for every
 // accepted socket until that socket is destroyed; the last one gone deletes it.
 // Lives in the exchange thread.
-class Tcp_server : public QObject {
+class Tcp_server : public QObject, public Downlink_origin {
     Q_OBJECT
     Q_DISABLE_COPY(Tcp_server)
 
@@ -43,8 +45,10 @@ public:
     void shutdown_server();
     // One uplink packet of this modem, as decoded from an "rx" message.
     void on_modem_data(const QByteArray &data, bool has_fcnt, std::uint32_t fcnt);
-    // The network server refused a message of this client: the client goes.
+    // Ends the service of the client from the program's side; its waiting messages go unsent.
     void shutdown_client();
+    // The network server refused a message of this client: the client goes.
+    void downlink_refused() override;
 
     Eui modem_eui() const { return eui; }
     std::int32_t frame_limit() const { return max_frame; }
@@ -67,6 +71,7 @@ private:
     void serve(QTcpSocket *socket);
     void replace_client(QTcpSocket *socket);
     void finish_message();
+    bool enqueue(QByteArray data);
     void read_client();
     void write_client(const QByteArray &data);
     void end_client_state();
@@ -88,8 +93,7 @@ private:
     QSet<QObject *> sockets;
     QTcpSocket *client = nullptr;
     const QObject *departed = nullptr;  // the last client that left on its own, until destroyed
-    std::unique_ptr<Client_message> message;
-    int write_pos = 0;
+    Client_message message;
     bool serving = false;
     int timer_id = 0;
 };

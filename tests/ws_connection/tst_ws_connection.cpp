@@ -5,7 +5,7 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
-#include "link/command.h"
+#include "link/downlink.h"
 #include "link/ws_connection.h"
 
 #include <QFile>
@@ -17,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <memory>
 
 namespace {
@@ -31,28 +30,6 @@ const QString connect_failed = QStringLiteral("Не удалось устано�
 const QString connected_text = QStringLiteral("Установлено соединение с сервером QUVO-LoRa.");
 const QString lost_text = QStringLiteral("Утеряно соединение с сервером QUVO-LoRa.");
 const QString bad_message_text = QStringLiteral("Не удалось обработать сообщение от сервера QUVO-LoRa.");
-
-// A downlink that the test puts into the link's queue itself.
-class Test_command : public Command {
-public:
-    explicit Test_command(std::atomic_int &released)
-        : released(released)
-    {
-    }
-    void send(Ws_connection &link) override
-    {
-        const unsigned char bytes[] = {0x01, 0xab};
-        link.send_downlink(0x0011223344556677u, bytes, sizeof bytes);
-    }
-    void release() override
-    {
-        ++released;
-        delete this;
-    }
-
-private:
-    std::atomic_int &released;
-};
 
 quint8 link_state()
 {
@@ -514,8 +491,8 @@ void Tst_ws_connection::shutdown_while_waiting_to_reconnect()
 // ---- Send queue and polling ----
 
 // Replies come late and the period is short: the link never has two commands on the
-// wire, a tick during a pending downlink queues one device-list request behind it, and
-// further ticks add nothing.
+// wire, a tick during a pending downlink puts one device-list request before the
+// downlinks still waiting, and further ticks add nothing.
 void Tst_ws_connection::one_command_on_the_wire()
 {
     settings.ws_devlist_period = 60;
@@ -539,25 +516,23 @@ void Tst_ws_connection::one_command_on_the_wire()
     connect(&server, &Script_server::reply_sent, this, [&](const QString &) { --outstanding; });
     start_ready(server);
 
-    std::atomic_int released{0};
     Ws_connection *const connection = link();
     QVERIFY(connection);
     QMetaObject::invokeMethod(
         connection,
-        [connection, &released] {
+        [connection] {
             for (int i = 0; i < 3; ++i)
-                connection->enqueue_message(new Test_command(released));
+                connection->enqueue_message(Downlink{0x0011223344556677u, QByteArray("\x01\xab"), nullptr});
         },
         Qt::BlockingQueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(server.received(QStringLiteral("send_data_req")), 3, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(released.load(), 3, 5000);
     const int first = order.indexOf(QStringLiteral("send_data_req"));
     QTRY_VERIFY_WITH_TIMEOUT(order.size() >= first + 5, 10000);
     QCOMPARE(most, 1);
-    // Ticks during the downlinks queued one device-list request behind them, no more.
+    // A tick during each downlink put one device-list request before the next, no more.
     const QString data = QStringLiteral("send_data_req");
     const QString list = QStringLiteral("get_device_appdata_req");
-    QCOMPARE(order.mid(first, 5), (QStringList{data, data, data, list, list}));
+    QCOMPARE(order.mid(first, 5), (QStringList{data, list, data, list, data}));
     QVERIFY(!log_contents().contains(QStringLiteral("Неожиданная")));
 }
 
