@@ -3,6 +3,7 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "link/send_queue.h"
 #include "link/ws_connection.h"
 #include "tcp/tcp_server.h"
 #include "lora_sim/sim_server.h"
@@ -10,9 +11,11 @@
 
 #include <QFile>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -47,6 +50,20 @@ Sim_modem echo_modem(Eui eui, Echo_options echo = Echo_options())
     m.echo = echo;
     return m;
 }
+
+Sim_modem silent_modem(Eui eui)
+{
+    Sim_modem m = echo_modem(eui);
+    m.behaviour = Modem_behaviour::silent;
+    return m;
+}
+
+QString eui_hex(Eui eui)
+{
+    return QStringLiteral("%1").arg(eui, 16, 16, QLatin1Char('0')).toUpper();
+}
+
+const QString send_data_req = QStringLiteral("send_data_req");
 
 bool has_server(Eui eui)
 {
@@ -147,6 +164,51 @@ private:
         if (!client->waitForConnected(5000))
             return nullptr;
         return client;
+    }
+
+    // What the exchange thread did, in its order, as the log shows it at full trace:
+    // "recv PORT" (bytes read from a client), "send EUI" (a send_data_req), "list" (a
+    // device-list request).
+    QStringList events() const
+    {
+        static const QRegularExpression event(QStringLiteral(
+            "tcp(\\d+)\\.recv |to\\(QUVO-LoRa\\): «\\{\"cmd\":\"(?:get_device_appdata_req|send_data_req\",\"data_list\":"
+            "\\[\\{\"devEui\":\"([0-9A-F]{16}))"));
+        QStringList out;
+        for (auto it = event.globalMatch(log_contents()); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            if (!m.captured(1).isEmpty())
+                out << QStringLiteral("recv ") + m.captured(1);
+            else if (!m.captured(2).isEmpty())
+                out << QStringLiteral("send ") + m.captured(2);
+            else
+                out << QStringLiteral("list");
+        }
+        return out;
+    }
+
+    int downlinks_of(Eui eui) const
+    {
+        int n = 0;
+        for (const QList<QVariant> &args : *downlinks)
+            n += args.at(0).toULongLong() == eui;
+        return n;
+    }
+
+    // A client that writes a short message every interval_ms while the timer runs.
+    void flood(QTimer &timer, QTcpSocket &client, int interval_ms)
+    {
+        connect(&timer, &QTimer::timeout, &client, [&client] { client.write("flood"); });
+        timer.start(interval_ms);
+    }
+
+    static QString queue_full_text(quint16 port)
+    {
+        return QStringLiteral("Ошибка: клиент на порту %1 прислал сообщение, когда для этого устройства уже ждут "
+                              "отправки %2 сообщений (сервер QUVO-LoRa не успевает передавать их с такой скоростью). "
+                              "Обмен с клиентом прекращён, его сообщения, ещё не переданные серверу QUVO-LoRa, удалены.")
+            .arg(port)
+            .arg(Send_queue::default_modem_cap);
     }
 
     QList<QByteArray> downlink_payloads() const
@@ -738,6 +800,173 @@ private slots:
         QCOMPARE(sim->received(QStringLiteral("get_device_appdata_req")), 1);
         QCOMPARE(sim->connections_accepted(), 1);
         QVERIFY(!log_contents().contains(QStringLiteral("Ошибка")));
+    }
+
+    // ---- Sharing the link ----
+
+    // Replies take a while and one client floods its modem: another modem's message waits
+    // for at most one of the flood's, and the device list keeps its period.
+    void flood_leaves_room_for_others()
+    {
+        constexpr int reply_ms = 150;
+        sim->add_modem(silent_modem(eui_a));
+        sim->add_modem(echo_modem(eui_b));
+        const quint16 port_a = serve(eui_a);
+        const quint16 port_b = serve(eui_b);
+        settings.interframe_delay = 15;
+        settings.ws_devlist_period = 3 * reply_ms;
+        settings.trace_ws = Trace_level::all;
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a) && has_server(eui_b), 5000);
+        sim->faults().send_data.delay_ms = reply_ms;
+        auto a = connect_client(port_a);
+        auto b = connect_client(port_b);
+        QVERIFY(a && b);
+        QTRY_COMPARE(clients(), 2);
+
+        QTimer flooding;
+        flood(flooding, *a, 50);
+        // Enough of the flood waits that a queue in arrival order would hold b up for long.
+        const QString read_a = QStringLiteral("tcp%1.recv").arg(port_a);
+        QTRY_VERIFY_WITH_TIMEOUT(log_contents().count(read_a) >= sim->received(send_data_req) + 8, 10000);
+        b->write("b");
+        QCOMPARE(receive(*b, 1), QByteArray("b"));
+        QTRY_VERIFY_WITH_TIMEOUT(sim->received(send_data_req) >= 16, 10000);
+        flooding.stop();
+
+        const QStringList seen = events();
+        const QString send_a = QStringLiteral("send ") + eui_hex(eui_a);
+        const int b_read = seen.indexOf(QStringLiteral("recv %1").arg(port_b));
+        const int b_sent = seen.indexOf(QStringLiteral("send ") + eui_hex(eui_b), b_read);
+        QVERIFY(b_read >= 0 && b_sent > b_read);
+        QVERIFY2(seen.mid(b_read, b_sent - b_read).count(send_a) <= 1, qPrintable(seen.join(QLatin1Char(','))));
+
+        // Between two device-list requests at most a period's worth of the flood's replies
+        // (and two for the timers' slack).
+        const int flood_start = seen.indexOf(send_a);
+        int lists = 0;
+        int since_list = -1;
+        for (int i = flood_start; i < seen.size(); ++i) {
+            if (seen[i] == QLatin1String("list")) {
+                if (since_list >= 0)
+                    QVERIFY2(since_list <= 3 + 2, qPrintable(seen.mid(flood_start).join(QLatin1Char(','))));
+                since_list = 0;
+                ++lists;
+            } else if (seen[i] == send_a && since_list >= 0) {
+                ++since_list;
+            }
+        }
+        QVERIFY2(lists >= 3, qPrintable(seen.mid(flood_start).join(QLatin1Char(','))));
+        QCOMPARE(a->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(sim->max_outstanding_send_data(), 1);
+        QCOMPARE(sim->bad_commands(), 0);
+    }
+
+    // A client that goes past its modem's share is cut off and its waiting messages are not
+    // sent; the other modem's client and the link go on.
+    void client_past_the_cap_is_disconnected()
+    {
+        sim->add_modem(silent_modem(eui_a));
+        sim->add_modem(echo_modem(eui_b));
+        const quint16 port_a = serve(eui_a);
+        const quint16 port_b = serve(eui_b);
+        settings.interframe_delay = 5;
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a) && has_server(eui_b), 5000);
+        sim->faults().send_data.delay_ms = 300;
+        auto a = connect_client(port_a);
+        auto b = connect_client(port_b);
+        QVERIFY(a && b);
+        QTRY_COMPARE(clients(), 2);
+
+        QSignalSpy a_gone(a.get(), &QTcpSocket::disconnected);
+        QTimer flooding;
+        flood(flooding, *a, 20);
+        b->write("b1");
+        QCOMPARE(receive(*b, 2), QByteArray("b1"));
+        QVERIFY(a_gone.count() || a_gone.wait(20000));
+        flooding.stop();
+        QVERIFY(log_contents().contains(queue_full_text(port_a)));
+        QTRY_COMPARE(clients(), 1);
+
+        // Only the message that was on the wire may still be answered for a.
+        const int a_at_cut = downlinks_of(eui_a);
+        b->write("b2");
+        QCOMPARE(receive(*b, 2), QByteArray("b2"));
+        b->write("b3");
+        QCOMPARE(receive(*b, 2), QByteArray("b3"));
+        QVERIFY(downlinks_of(eui_a) <= a_at_cut + 1);
+        QCOMPARE(b->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(sim->connections_accepted(), 1);
+
+        // The modem's next client starts afresh.
+        auto again = connect_client(port_a);
+        QVERIFY(again);
+        QTRY_COMPARE(clients(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 0, 5000);
+        const int before = downlinks_of(eui_a);
+        again->write("again");
+        QTRY_COMPARE_WITH_TIMEOUT(downlinks_of(eui_a), before + 1, 5000);
+    }
+
+    // Far more messages than the cap, each after the reply to the one before: never cut off.
+    void client_waiting_for_each_reply_stays()
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        settings.interframe_delay = 5;
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        sim->faults().send_data.delay_ms = 5;
+        auto client = connect_client(port);
+        QVERIFY(client);
+        for (int i = 0; i < 2 * Send_queue::default_modem_cap + 8; ++i) {
+            const QByteArray message = QByteArray::number(i);
+            client->write(message);
+            QCOMPARE(receive(*client, message.size()), message);
+        }
+        QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+        QVERIFY(!log_contents().contains(QStringLiteral("ждут отправки")));
+    }
+
+    // A positive reply with junk after it is a bad message and nothing else: the next
+    // downlink is not sent, so that it cannot be at the server while the link frees it unsent.
+    void reply_followed_by_junk_completes_nothing()
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        settings.interframe_delay = 20;
+        settings.trace_ws = Trace_level::all;
+        // No device-list request comes between: the next command would be the next downlink.
+        settings.ws_devlist_period = 60000;
+        start();
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        Reply_fault &fault = sim->faults().send_data;
+        fault.reply = Reply::custom;
+        fault.delay_ms = 400;
+        fault.times = 1;
+        fault.custom_text = QStringLiteral("{\"cmd\":\"send_data_resp\",\"status\":true,\"append_status\":"
+                                           "[{\"devEui\":\"%1\",\"status\":true}]} x")
+                                .arg(eui_hex(eui_a));
+        auto client = connect_client(port);
+        QVERIFY(client);
+        QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
+        client->write("1");
+        QTRY_COMPARE_WITH_TIMEOUT(sim->received(send_data_req), 1, 5000);
+        client->write("2");
+        QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral(".recv 0x{32}")), 5000);
+        QVERIFY(gone.wait(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(sim->connections_accepted(), 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
+        const QString log = log_contents();
+        QVERIFY(log.contains(QStringLiteral("Не удалось обработать сообщение от сервера QUVO-LoRa.")));
+        const int junk = log.indexOf(QStringLiteral("]} x»"));
+        const int next_link = log.indexOf(QStringLiteral("Установлено соединение"), junk);
+        QVERIFY(junk > 0 && next_link > junk);
+        QVERIFY2(!log.mid(junk, next_link - junk).contains(QStringLiteral("to(QUVO-LoRa)")), qPrintable(log));
+        QCOMPARE(log.count(QStringLiteral("\"data\":\"04")), 1);
+        QCOMPARE(sim->received(send_data_req), 1);
+        QVERIFY(downlinks->isEmpty());
     }
 };
 
