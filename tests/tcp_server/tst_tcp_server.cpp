@@ -7,6 +7,7 @@
 #include "link/ws_connection.h"
 #include "tcp/tcp_server.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QMutexLocker>
 #include <QPointer>
@@ -136,6 +137,41 @@ private slots:
     }
 
     void cleanupTestCase() { reset_log_file_name(); }
+
+    // A message holds what has come, in a block of its size once taken, and stops one
+    // byte past the frame limit however much a read offers.
+    void client_message_data()
+    {
+        QTest::addColumn<int>("max_frame");
+        QTest::addColumn<QList<int>>("reads");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("overlong");
+        QTest::newRow("grows as it comes") << 51 << QList<int>{1, 2, 3} << 6 << false;
+        QTest::newRow("exactly the limit") << 8 << QList<int>{5, 3} << 8 << false;
+        QTest::newRow("one past the limit") << 8 << QList<int>{5, 9} << 9 << true;
+        QTest::newRow("a read offering more than fits") << 9999 << QList<int>{20000} << 10000 << true;
+    }
+    void client_message()
+    {
+        QFETCH(int, max_frame);
+        QFETCH(QList<int>, reads);
+        QFETCH(int, size);
+        QFETCH(bool, overlong);
+        Client_message message(max_frame);
+        for (int n : reads) {
+            QByteArray bytes(n, 'x');
+            QBuffer source(&bytes);
+            QVERIFY(source.open(QIODevice::ReadOnly));
+            QVERIFY(message.read_from(source, n) > 0);
+        }
+        QCOMPARE(message.size(), size);
+        QCOMPARE(message.overlong(), overlong);
+        const QByteArray taken = message.take();
+        QCOMPARE(taken, QByteArray(size, 'x'));
+        QCOMPARE(taken.capacity(), size);
+        QVERIFY(message.empty());
+        QCOMPARE(message.space(), qint64(max_frame) + 1);
+    }
 
     // A complete uplink group reaches the client in one piece.
     void uplink_reaches_the_client()
