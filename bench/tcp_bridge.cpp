@@ -8,7 +8,9 @@
 //      modems listening in the exchange thread, against a bare WebSocket client that runs in a
 //      thread of its own and sends the same commands one after the other's reply;
 //   3. 1000 served and reachable modems: one reconciliation with nothing changed and with
-//      every server created, heap per Tcp_server, and a device list of 1000 entries end to end.
+//      every server created, heap per Tcp_server, and a device list of 1000 entries end to end;
+//   4. a flood: 50 clients writing as fast as they can against a server that answers late,
+//      the program's memory and how long another modem and the polling wait meanwhile.
 // Prints medians (with the quartiles where rounds alternate); the figures depend on the
 // machine and its load.
 
@@ -23,6 +25,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QMutexLocker>
 #include <QSemaphore>
@@ -37,6 +40,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <malloc.h>
 #include <memory>
@@ -493,6 +497,196 @@ void bench_thousand_modems()
                 modems, median(create_ms), median(same_us), median(heap), modems, median(list_ms));
 }
 
+// ---- 4. Flood ----
+
+// The process's resident set in MB (the program, the simulator and the clients together).
+double rss_mb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * 4096 / (1 << 20) : 0;
+}
+
+double heap_mb()
+{
+    return double(mallinfo2().uordblks) / (1 << 20);
+}
+
+// The simulator answering every downlink late; it notes when the probe modem's downlinks
+// and the device-list requests arrive.
+class Flood_sim : public QThread {
+public:
+    Flood_sim(QVector<Sim_modem> modems, Eui probe, int reply_ms)
+        : modems(std::move(modems)), probe(format_eui(probe)), reply_ms(reply_ms)
+    {
+        start();
+        ready.acquire();
+    }
+    ~Flood_sim() override
+    {
+        quit();
+        wait();
+    }
+
+    QUrl url;
+    std::atomic<int> probe_downlinks{0};
+    std::atomic<qint64> probe_ns{0};
+    std::atomic<qint64> devlist_ns{0};
+    std::atomic<qint64> worst_devlist_gap_ns{0};
+    std::atomic<int> downlinks{0};
+
+protected:
+    void run() override
+    {
+        Sim_server sim;
+        for (const Sim_modem &m : qAsConst(modems))
+            sim.add_modem(m);
+        sim.faults().send_data.delay_ms = reply_ms;
+        QObject::connect(&sim, &Sim_server::text_received, [this](const QString &text) {
+            const qint64 now = now_ns();
+            if (text.contains(QLatin1String("get_device_appdata_req"))) {
+                const qint64 last = devlist_ns.exchange(now);
+                if (last && now - last > worst_devlist_gap_ns)
+                    worst_devlist_gap_ns = now - last;
+            } else if (text.contains(probe)) {
+                probe_ns = now;
+                ++probe_downlinks;
+            } else {
+                ++downlinks;
+            }
+        });
+        sim.listen();
+        url = sim.url();
+        ready.release();
+        exec();
+    }
+
+private:
+    QVector<Sim_modem> modems;
+    QString probe;
+    int reply_ms;
+    QSemaphore ready;
+};
+
+// 50 clients write 10 MB each in messages of 1000 bytes, one every 5 ms (well past the pause
+// that ends a message), and reconnect whenever the program closes them. A 51st modem's
+// client writes 16 bytes, waits until the simulator has them, pauses 20 ms, and again.
+// The run ends when the clients are done, the process passes the RSS limit (a program
+// that queues without bound would take the machine down) or after two minutes.
+void bench_flood()
+{
+    reset_all();
+    constexpr int flooders = 50;
+    constexpr qint64 per_client = 10 << 20;
+    constexpr int message = 1000;
+    constexpr int reply_ms = 5;
+    const double rss_limit = qEnvironmentVariableIntValue("QUVO_FLOOD_RSS_LIMIT_MB") > 0
+                                 ? qEnvironmentVariableIntValue("QUVO_FLOOD_RSS_LIMIT_MB")
+                                 : 2048;
+    settings.ws_devlist_period = 1000;
+    const Eui probe_eui = first_eui + flooders;
+    QVector<Sim_modem> list;
+    for (int i = 0; i <= flooders; ++i)
+        list << modem(first_eui + i, Modem_behaviour::silent);
+    Flood_sim sim(list, probe_eui, reply_ms);
+    const std::vector<quint16> ports = free_ports(flooders + 1);
+    for (int i = 0; i <= flooders; ++i)
+        served_devices[first_eui + i] = Device_params{9999, ports[i]};
+    auto engine = start_engine(sim.url, flooders + 1);
+    auto clients = connect_clients(ports);
+    const std::unique_ptr<QTcpSocket> probe = std::move(clients.back());
+    clients.pop_back();
+
+    const double rss_start = rss_mb(), heap_start = heap_mb();
+    double rss_peak = rss_start, heap_peak = heap_start;
+    std::vector<qint64> written(flooders, 0);
+    int reconnects = 0;
+    const QByteArray chunk(message, 'f');
+    auto flood_done = [&] {
+        return std::all_of(written.begin(), written.end(), [](qint64 w) { return w >= per_client; });
+    };
+    QTimer writer;
+    writer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&writer, &QTimer::timeout, [&] {
+        for (int i = 0; i < flooders; ++i) {
+            QTcpSocket &c = *clients[i];
+            if (written[i] >= per_client)
+                continue;
+            if (c.state() == QAbstractSocket::UnconnectedState) {
+                ++reconnects;
+                c.connectToHost(QHostAddress::LocalHost, ports[i]);
+                continue;
+            }
+            // The clients' own buffers would count in the resident set: write only what the
+            // program takes.
+            if (c.state() == QAbstractSocket::ConnectedState && c.bytesToWrite() < 4 * message)
+                written[i] += c.write(chunk);
+        }
+        rss_peak = std::max(rss_peak, rss_mb());
+        heap_peak = std::max(heap_peak, heap_mb());
+    });
+    writer.start(5);
+
+    qint64 probe_sent_ns = 0;
+    std::vector<double> waits_ms;
+    int probe_seen = 0;
+    QElapsedTimer pause;
+    QTimer prober;
+    QObject::connect(&prober, &QTimer::timeout, [&] {
+        if (probe_sent_ns && sim.probe_downlinks > probe_seen) {
+            probe_seen = sim.probe_downlinks;
+            waits_ms.push_back((sim.probe_ns - probe_sent_ns) / 1e6);
+            probe_sent_ns = 0;
+            pause.start();
+        } else if (!probe_sent_ns && (!pause.isValid() || pause.elapsed() >= 20)) {
+            probe_sent_ns = now_ns();
+            probe->write(payload);
+        }
+    });
+    prober.start(1);
+
+    QElapsedTimer run;
+    run.start();
+    const char *end = "the clients were done";
+    wait_for([&] {
+        if (rss_peak > rss_limit) {
+            end = "the RSS limit was passed";
+            return true;
+        }
+        return flood_done();
+    }, 120000);
+    if (!flood_done() && rss_peak <= rss_limit)
+        end = "two minutes had passed";
+    const double run_s = run.nsecsElapsed() / 1e9;
+    writer.stop();
+    prober.stop();
+    // A message still waiting at the end counts with the time it has waited so far.
+    const double pending_ms = probe_sent_ns ? (now_ns() - probe_sent_ns) / 1e6 : 0;
+    const double worst_ms = std::max(pending_ms, waits_ms.empty() ? 0 : *std::max_element(waits_ms.begin(), waits_ms.end()));
+    qint64 total = 0;
+    for (qint64 w : written)
+        total += w;
+    for (auto &c : clients)
+        c->disconnectFromHost();
+    wait_for([] { return client_count() == 1; });
+    const double rss_end = rss_mb(), heap_end = heap_mb();
+    const int downlinks = sim.downlinks;
+    engine->stop(30000);
+
+    std::printf("4. flood: %d clients writing %d-byte messages every 5 ms (up to %lld MB each), replies after "
+                "%d ms:\n"
+                "   ran %.1f s until %s; %.0f MB written, %d flood downlinks sent, %d reconnections\n"
+                "   RSS start %.0f MB, peak %.0f MB, end %.0f MB (heap in use %.0f, %.0f, %.0f MB)\n"
+                "   second modem's wait: worst %.0f ms%s, median %.1f ms of %d sent; polling's longest gap %.0f ms "
+                "(period 1000 ms)\n",
+                flooders, message, per_client >> 20, reply_ms, run_s, end, total / 1e6, downlinks, reconnects,
+                rss_start, rss_peak, rss_end, heap_start, heap_peak, heap_end, worst_ms,
+                pending_ms >= worst_ms && pending_ms > 0 ? " (not sent by the end)" : "", median(waits_ms),
+                int(waits_ms.size()), sim.worst_devlist_gap_ns / 1e6);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -502,8 +696,13 @@ int main(int argc, char *argv[])
     set_log_file_name(dir.filePath(QStringLiteral("bench.log")).toUtf8());
     // The dispatcher weighs on every event: compare runs with and without QT_NO_GLIB=1.
     std::printf("event dispatcher: %s\n", QAbstractEventDispatcher::instance()->metaObject()->className());
-    bench_round_trip();
-    bench_downlink_rates();
-    bench_thousand_modems();
+    // "flood" alone runs only the flood.
+    const bool only_flood = argc > 1 && std::strcmp(argv[1], "flood") == 0;
+    if (!only_flood) {
+        bench_round_trip();
+        bench_downlink_rates();
+        bench_thousand_modems();
+    }
+    bench_flood();
     return 0;
 }
