@@ -150,6 +150,45 @@ private:
         return port;
     }
 
+    // One echo modem served, its server running and a client connected; replies come after
+    // reply_ms. None on failure.
+    std::unique_ptr<QTcpSocket> start_with_slow_replies(int reply_ms)
+    {
+        sim->add_modem(echo_modem(eui_a));
+        const quint16 port = serve(eui_a);
+        start();
+        if (!QTest::qWaitFor([] { return has_server(eui_a); }, 5000))
+            return nullptr;
+        sim->faults().send_data.delay_ms = reply_ms;
+        return connect_client(port);
+    }
+
+    // A flooding client of a silent modem (a) beside a client of an echo modem (b), both
+    // connected; replies come after reply_ms.
+    struct Flood_pair {
+        quint16 port_a = 0;
+        quint16 port_b = 0;
+        std::unique_ptr<QTcpSocket> a;
+        std::unique_ptr<QTcpSocket> b;
+    };
+    Flood_pair start_flood_pair(int reply_ms)
+    {
+        Flood_pair pair;
+        sim->add_modem(silent_modem(eui_a));
+        sim->add_modem(echo_modem(eui_b));
+        pair.port_a = serve(eui_a);
+        pair.port_b = serve(eui_b);
+        start();
+        if (!QTest::qWaitFor([] { return has_server(eui_a) && has_server(eui_b); }, 5000))
+            return pair;
+        sim->faults().send_data.delay_ms = reply_ms;
+        pair.a = connect_client(pair.port_a);
+        pair.b = connect_client(pair.port_b);
+        if (!QTest::qWaitFor([] { return clients() == 2; }, 5000))
+            pair.a.reset();
+        return pair;
+    }
+
     // What the devices dialog does after an edit: the link reconciles its servers at once.
     void reconcile_now()
     {
@@ -360,13 +399,8 @@ private slots:
     // While the network server takes its time, further messages wait: never two outstanding.
     void one_command_outstanding()
     {
-        sim->add_modem(echo_modem(eui_a));
-        const quint16 port = serve(eui_a);
         settings.interframe_delay = 20;
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        sim->faults().send_data.delay_ms = 300;
-        auto client = connect_client(port);
+        auto client = start_with_slow_replies(300);
         QVERIFY(client);
         client->write("1");
         QTRY_COMPARE_WITH_TIMEOUT(sim->received(QStringLiteral("send_data_req")), 1, 5000);
@@ -809,20 +843,11 @@ private slots:
     void flood_leaves_room_for_others()
     {
         constexpr int reply_ms = 150;
-        sim->add_modem(silent_modem(eui_a));
-        sim->add_modem(echo_modem(eui_b));
-        const quint16 port_a = serve(eui_a);
-        const quint16 port_b = serve(eui_b);
         settings.interframe_delay = 15;
         settings.ws_devlist_period = 3 * reply_ms;
         settings.trace_ws = Trace_level::all;
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a) && has_server(eui_b), 5000);
-        sim->faults().send_data.delay_ms = reply_ms;
-        auto a = connect_client(port_a);
-        auto b = connect_client(port_b);
+        auto [port_a, port_b, a, b] = start_flood_pair(reply_ms);
         QVERIFY(a && b);
-        QTRY_COMPARE(clients(), 2);
 
         QTimer flooding;
         flood(flooding, *a, 50);
@@ -866,18 +891,9 @@ private slots:
     // sent; the other modem's client and the link go on.
     void client_past_the_cap_is_disconnected()
     {
-        sim->add_modem(silent_modem(eui_a));
-        sim->add_modem(echo_modem(eui_b));
-        const quint16 port_a = serve(eui_a);
-        const quint16 port_b = serve(eui_b);
         settings.interframe_delay = 5;
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a) && has_server(eui_b), 5000);
-        sim->faults().send_data.delay_ms = 300;
-        auto a = connect_client(port_a);
-        auto b = connect_client(port_b);
+        auto [port_a, port_b, a, b] = start_flood_pair(300);
         QVERIFY(a && b);
-        QTRY_COMPARE(clients(), 2);
 
         QSignalSpy a_gone(a.get(), &QTcpSocket::disconnected);
         QTimer flooding;
@@ -912,13 +928,8 @@ private slots:
     // Far more messages than the cap, each after the reply to the one before: never cut off.
     void client_waiting_for_each_reply_stays()
     {
-        sim->add_modem(echo_modem(eui_a));
-        const quint16 port = serve(eui_a);
         settings.interframe_delay = 5;
-        start();
-        QTRY_VERIFY_WITH_TIMEOUT(has_server(eui_a), 5000);
-        sim->faults().send_data.delay_ms = 5;
-        auto client = connect_client(port);
+        auto client = start_with_slow_replies(5);
         QVERIFY(client);
         for (int i = 0; i < 2 * Send_queue::default_modem_cap + 8; ++i) {
             const QByteArray message = QByteArray::number(i);
