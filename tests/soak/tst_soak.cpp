@@ -1,8 +1,13 @@
-// The checks of the soak tool: what counts as a passed, late, mixed or corrupted reply.
+// The checks of the soak tool: what counts as a passed, late, mixed or corrupted reply, and how a
+// client counts a reply that a fault did or did not excuse.
 
 #include "soak/payload.h"
 #include "soak/reply_stream.h"
+#include "soak/soak_client.h"
+#include "soak/soak_tally.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 using Verdict = Reply_stream::Verdict;
@@ -18,6 +23,8 @@ private slots:
     void late_reply_only_first_and_whole();
     void mixed_told_from_corrupted_data();
     void mixed_told_from_corrupted();
+    void radio_fault_verdicts_data();
+    void radio_fault_verdicts();
 };
 
 void Tst_soak::payloads_differ_per_client_and_request()
@@ -138,6 +145,76 @@ void Tst_soak::mixed_told_from_corrupted()
     history.add(0, 1, request_payload(5, 0, 1, 255));
     history.add(1, 4, request_payload(5, 1, 4, 255) + request_payload(5, 1, 4, 255));
     QCOMPARE(history.belongs_elsewhere(wrong, 0, 1), mixed);
+}
+
+// What the stand-in for the program does with the client's first request; later ones it echoes.
+enum class Answer { echo, silence, close };
+Q_DECLARE_METATYPE(Answer)
+
+// A lost packet dooms the reply: whether the program closes the connection (the client had a
+// group before) or keeps it silent (the group is only dropped), the reply is lost to the fault and
+// the client goes on on a new connection. A restart excuses nothing: a reply it cost is a failure.
+void Tst_soak::radio_fault_verdicts_data()
+{
+    QTest::addColumn<bool>("packet_lost");
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<int>("passed");
+    QTest::addColumn<int>("lost_to_faults");
+    QTest::addColumn<int>("lost");
+    QTest::addColumn<int>("connections");
+
+    QTest::newRow("packet lost, group dropped") << true << Answer::silence << 1 << 1 << 0 << 2;
+    QTest::newRow("packet lost, client disconnected") << true << Answer::close << 1 << 1 << 0 << 2;
+    QTest::newRow("restart, replies whole") << false << Answer::echo << 2 << 0 << 0 << 1;
+    QTest::newRow("restart, reply never came") << false << Answer::silence << 1 << 0 << 1 << 2;
+    QTest::newRow("restart, client disconnected") << false << Answer::close << 1 << 0 << 1 << 2;
+}
+
+void Tst_soak::radio_fault_verdicts()
+{
+    QFETCH(bool, packet_lost);
+    QFETCH(Answer, answer);
+    QFETCH(int, passed);
+    QFETCH(int, lost_to_faults);
+    QFETCH(int, lost);
+    QFETCH(int, connections);
+
+    QTcpServer program;
+    QVERIFY(program.listen(QHostAddress::LocalHost));
+    QPointer<QTcpSocket> first;
+    int accepted = 0;
+    connect(&program, &QTcpServer::newConnection, &program, [&] {
+        QTcpSocket *peer = program.nextPendingConnection();
+        if (++accepted == 1)
+            first = peer;
+        connect(peer, &QTcpSocket::readyRead, peer, [peer, &first, answer] {
+            const QByteArray request = peer->readAll();
+            if (peer != first || answer == Answer::echo)
+                peer->write(request);
+        });
+    });
+    Soak_tally tally;
+    Payload_history history;
+    Client_setup setup;
+    setup.requests = 2;
+    setup.reply_timeout_ms = packet_lost ? 30000 : 300;
+    Soak_client client(0, program.serverPort(), setup, tally, history);
+    QSignalSpy served(&client, &Soak_client::served);
+    QSignalSpy finished(&client, &Soak_client::finished);
+    client.start();
+    QTRY_VERIFY_WITH_TIMEOUT(tally.sent >= 1 && first, 10000);
+    if (packet_lost)
+        client.give_up_reply(answer == Answer::close ? 30000 : 200);
+    if (answer == Answer::close)
+        first->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+    QCOMPARE(tally.passed, qint64(passed));
+    QCOMPARE(tally.lost_to_faults, qint64(lost_to_faults));
+    QCOMPARE(tally.lost, qint64(lost));
+    QCOMPARE(tally.unexplained_closes, qint64(0));
+    QCOMPARE(accepted, connections);
+    // Only a reply on a connection that no fault doomed tells that the client is served again.
+    QCOMPARE(served.count(), passed);
 }
 
 QTEST_GUILESS_MAIN(Tst_soak)

@@ -616,6 +616,15 @@ QStringList Sim_server::uplink_texts(Modem_state &state, const QByteArray &data)
     return texts;
 }
 
+quint32 Sim_server::next_fcnt(quint64 eui) const
+{
+    for (const Modem_state &state : modem_list) {
+        if (state.modem.eui == eui)
+            return state.next_fcnt;
+    }
+    return 0;
+}
+
 bool Sim_server::lose_packet(quint64 eui, int number)
 {
     Modem_state *state = modem_state(eui);

@@ -102,6 +102,7 @@ public:
     int bad_commands() const;
     QString last_bad_reason() const;
     int outstanding_send_data() const;      // send_data_req received and not yet answered
+    quint32 next_fcnt(quint64 eui) const;   // of the modem's next uplink; 0 for a modem not listed
     // The most there ever were at one moment. Immediate replies keep it at 1 whatever the client
     // does; delay them (faults().send_data.delay_ms) to see whether a client waits for each reply.
     int max_outstanding_send_data() const;

@@ -11,6 +11,8 @@ const QVector<Fault_kind_info> &fault_kinds()
         {Fault_kind::refused_send, QStringLiteral("refuse"), false},
         {Fault_kind::client_killed, QStringLiteral("kill"), false},
         {Fault_kind::client_replaced, QStringLiteral("replace"), false},
+        {Fault_kind::packet_lost, QStringLiteral("lose"), false},
+        {Fault_kind::modem_restarted, QStringLiteral("restart"), false},
     };
     return kinds;
 }

@@ -17,6 +17,8 @@ enum class Fault_kind {
     refused_send,     // one downlink of a client's modem gets "append_status" false
     client_killed,    // a client drops its connection (FIN or RST) while its reply is under way
     client_replaced,  // a second connection to the port replaces a client while its reply is under way
+    packet_lost,      // one packet of a client's reply is lost on the radio
+    modem_restarted,  // a client's modem counts fcnt from 1 again as its reply goes out
 };
 
 struct Fault_kind_info {

@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
         {QStringLiteral("time-limit"), QStringLiteral("Hard bound of the whole run; what is unfinished then fails."),
          QStringLiteral("s"), QStringLiteral("600")},
         {QStringLiteral("faults"), QStringLiteral("Faults to inject at random moments."), QStringLiteral("k"), QStringLiteral("0")},
-        {QStringLiteral("fault-kinds"), QStringLiteral("Comma-separated: close, abort, late, refuse, kill, replace, or all."),
+        {QStringLiteral("fault-kinds"), QStringLiteral("Comma-separated: close, abort, late, refuse, kill, replace, lose, restart, or all."),
          QStringLiteral("list"), QStringLiteral("all")},
         {QStringLiteral("max-length"), QStringLiteral("Longest request in bytes (1..3000); lengths are uniform from 1."),
          QStringLiteral("bytes"), QStringLiteral("255")},

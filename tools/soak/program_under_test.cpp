@@ -165,10 +165,15 @@ int Program_under_test::descriptors() const
 
 int Program_under_test::internal_errors() const
 {
+    return log_count(QStringLiteral("Неожиданная ошибка"));
+}
+
+int Program_under_test::log_count(const QString &text) const
+{
     QFile log(dir.filePath(QStringLiteral("quvo_vevi2zar.log")));
     if (!log.open(QIODevice::ReadOnly))
         return 0;
-    return log.readAll().count(QStringLiteral("Неожиданная ошибка").toUtf8());
+    return log.readAll().count(text.toUtf8());
 }
 
 int Program_under_test::sanitizer_reports() const

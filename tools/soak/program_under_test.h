@@ -45,6 +45,7 @@ public:
     qint64 rss_kib() const;  // 0 when it cannot be read
     int descriptors() const;  // -1 when they cannot be counted
     int internal_errors() const;  // "unexpected error" entries in the program's log
+    int log_count(const QString &text) const;  // entries of the program's log that hold `text`
     int sanitizer_reports() const;  // in the program's output, when it is a sanitizer build
 
 signals:

@@ -111,6 +111,13 @@ void Soak_client::doom()
     doomed = true;
 }
 
+void Soak_client::give_up_reply(int wait_ms)
+{
+    doom();
+    if (current >= 0)
+        reply_timer.start(wait_ms);
+}
+
 void Soak_client::kill(bool reset)
 {
     leave_connection(reset ? Leave::reset : Leave::close);

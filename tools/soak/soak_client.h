@@ -44,8 +44,11 @@ public:
     bool has_passed() const { return passes > 0; }
 
     // Faults. doom(): the program is about to close the current connection, so a reply lost on it
-    // is the fault's doing. kill() and replace() doom it themselves.
+    // is the fault's doing. kill() and replace() doom it themselves. give_up_reply(): the reply in
+    // flight can never come whole (the program waits for the rest of its group): it is lost to the
+    // fault after `wait_ms`, and the client connects again.
     void doom();
+    void give_up_reply(int wait_ms);
     void kill(bool reset);
     void replace();
 

@@ -1,5 +1,7 @@
 #include "soak/soak_run.h"
 
+#include "lora_sim/uplink_packets.h"
+
 #include <QRandomGenerator>
 #include <QTextStream>
 
@@ -14,6 +16,11 @@ constexpr int progress_line_ms = 10000;
 constexpr int reply_wait_ms = 5000;
 // Faults strike only while every client has this many requests left, so that each can recover.
 constexpr int requests_to_recover = 5;
+// How long a client waits for a reply that lost a packet before it lets go of its connection: the
+// program holds the incomplete group until the modem's next one and has nothing to close it for.
+constexpr int lost_reply_wait_ms = 1000;
+// Far fewer counters than the program remembers of a modem.
+constexpr quint32 recent_fcnts = 100;
 
 QTextStream &out()
 {
@@ -211,7 +218,8 @@ void Soak_run::inject(Fault_kind kind)
         return;
     }
     // Strike while the client's reply is under way: when the modem has got the downlink, plus a
-    // moment of up to 2 ms.
+    // moment of up to 2 ms. A radio fault strikes at once, so that it hits the echo of that downlink.
+    const bool radio = kind == Fault_kind::packet_lost || kind == Fault_kind::modem_restarted;
     auto *trigger = new QObject(this);
     auto strike = [this, trigger, kind, index] {
         trigger->deleteLater();
@@ -220,12 +228,21 @@ void Soak_run::inject(Fault_kind kind)
                 apply(kind, index);
         });
     };
-    connect(&sim, &Sim_server::downlink, trigger, [this, strike, trigger, index](quint64 eui, const QByteArray &) {
-        if (eui == euis.at(index)) {
-            disconnect(&sim, nullptr, trigger, nullptr);
-            strike();
-        }
-    });
+    connect(&sim, &Sim_server::downlink, trigger,
+            [this, strike, trigger, index, kind, radio](quint64 eui, const QByteArray &bytes) {
+                if (eui != euis.at(index))
+                    return;
+                disconnect(&sim, nullptr, trigger, nullptr);
+                if (!radio) {
+                    strike();
+                    return;
+                }
+                trigger->deleteLater();
+                if (active && !active->applied) {
+                    active->downlink_size = bytes.size();
+                    apply(kind, index);
+                }
+            });
     QTimer::singleShot(reply_wait_ms, trigger, strike);
 }
 
@@ -283,6 +300,28 @@ void Soak_run::apply(Fault_kind kind, int index)
     case Fault_kind::client_replaced:
         clients.at(index)->replace();
         break;
+    case Fault_kind::packet_lost: {
+        // Any packet of the group: the first, one in the middle or the last.
+        const Sim_modem modem = modem_for(index, euis.at(index));
+        const int packets = std::max<int>(1, make_uplink_group(QByteArray(active->downlink_size, '\0'),
+                                                               modem.echo.packet_size, modem.echo.packet_type)
+                                                 .size());
+        sim.lose_packet(euis.at(index), int(random.bounded(packets)));
+        clients.at(index)->give_up_reply(lost_reply_wait_ms);
+        break;
+    }
+    case Fault_kind::modem_restarted: {
+        // Counting from 1 collides with a remembered counter only while the modem has sent fewer
+        // packets than the program remembers; past that the restart goes unnoticed, and harmlessly.
+        // Half the restarts go back to a counter of the last few groups, which the program must notice.
+        const quint32 next = sim.next_fcnt(euis.at(index));
+        quint32 first = 1;
+        if (next > 1 && random.bounded(2))
+            first = next - 1 - random.bounded(std::min(next - 1, recent_fcnts));
+        sim.restart_modem(euis.at(index), first);
+        ++restarts;
+        break;
+    }
     }
     if (active && active->waiting.isEmpty())
         recovered();
@@ -348,6 +387,7 @@ void Soak_run::finish()
     if (rss_middle == 0)
         rss_middle = rss_end;
     internal_errors = program.internal_errors();
+    restarts_noticed = program.log_count(QStringLiteral("начал отсчёт номеров кадров заново"));
     // Still on the call stack of a client's signal: the clients go with the run, not now.
     for (const auto &client : clients)
         client->halt();
@@ -403,6 +443,8 @@ void Soak_run::print_report() const
               .arg(unfinished_faults));
     if (!by_kind.isEmpty())
         print(QStringLiteral("  by fault: %1").arg(by_kind.join(QStringLiteral("; "))));
+    if (restarts > 0)
+        print(QStringLiteral("  modem restarts: %1, noticed by the program %2 times").arg(restarts).arg(restarts_noticed));
     print(QStringLiteral("memory (RSS): start %1, middle %2, end %3; descriptors: start %4, end %5")
               .arg(megabytes(rss_start), megabytes(rss_middle), megabytes(rss_end))
               .arg(fds_start)

@@ -56,6 +56,7 @@ private:
         QElapsedTimer since;  // from the moment the fault was applied
         bool applied = false;
         QSet<int> waiting;    // clients not yet served again on a connection of their own
+        int downlink_size = 0;  // of the downlink whose echo a radio fault hits
     };
 
     void on_tick();
@@ -100,5 +101,7 @@ private:
     qint64 rss_start = 0, rss_middle = 0, rss_end = 0;
     int fds_start = -1, fds_end = -1;
     int internal_errors = 0;
+    int restarts = 0;
+    int restarts_noticed = 0;  // restarts the program logged, whether ours or seen in counters
     int sanitizer_reports = 0;
 };
