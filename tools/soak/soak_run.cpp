@@ -300,24 +300,21 @@ void Soak_run::apply(Fault_kind kind, int index)
     case Fault_kind::client_replaced:
         clients.at(index)->replace();
         break;
-    case Fault_kind::packet_lost: {
+    case Fault_kind::packet_lost:
         // Any packet of the group: the first, one in the middle or the last.
-        const Sim_modem modem = modem_for(index, euis.at(index));
-        const int packets = std::max<int>(1, make_uplink_group(QByteArray(active->downlink_size, '\0'),
-                                                               modem.echo.packet_size, modem.echo.packet_type)
-                                                 .size());
-        sim.lose_packet(euis.at(index), int(random.bounded(packets)));
+        sim.lose_packet(euis.at(index), int(random.bounded(echo_packets(index))));
         clients.at(index)->give_up_reply(lost_reply_wait_ms);
         break;
-    }
     case Fault_kind::modem_restarted: {
         // Counting from 1 collides with a remembered counter only while the modem has sent fewer
         // packets than the program remembers; past that the restart goes unnoticed, and harmlessly.
-        // Half the restarts go back to a counter of the last few groups, which the program must notice.
+        // Half the restarts go back to a counter of the last few groups, which the program must
+        // notice. The whole group goes back, so that none of its counters is new to the program.
         const quint32 next = sim.next_fcnt(euis.at(index));
+        const quint32 packets = quint32(echo_packets(index));
         quint32 first = 1;
-        if (next > 1 && random.bounded(2))
-            first = next - 1 - random.bounded(std::min(next - 1, recent_fcnts));
+        if (next > packets && random.bounded(2))
+            first = next - packets - random.bounded(std::min(next - packets, recent_fcnts));
         sim.restart_modem(euis.at(index), first);
         ++restarts;
         break;
@@ -325,6 +322,13 @@ void Soak_run::apply(Fault_kind kind, int index)
     }
     if (active && active->waiting.isEmpty())
         recovered();
+}
+
+int Soak_run::echo_packets(int index) const
+{
+    const Sim_modem modem = modem_for(index, euis.at(index));
+    const QByteArray downlink(active->downlink_size, '\0');
+    return std::max<int>(1, make_uplink_group(downlink, modem.echo.packet_size, modem.echo.packet_type).size());
 }
 
 void Soak_run::on_served(int client)

@@ -66,6 +66,7 @@ private:
     void inject(Fault_kind kind);
     void apply(Fault_kind kind, int client);
     void recovered();
+    int echo_packets(int index) const;  // in the group that echoes the downlink a radio fault hits
     Soak_client *pick_client() const;
     double progress() const;
     void finish();
