@@ -127,10 +127,9 @@ Packet_group::Outcome Packet_group::add(const QByteArray &packet, bool has_fcnt,
                        "ранее полученного пакета с тем же fcnt. Запомненные номера кадров забыты, пакет "
                        "обрабатывается.");
             log_line(text.arg(format_eui(eui)).arg(fcnt));
-            // What was stored was counted before the restart: its group cannot be completed.
-            if (group_received != 0 && packet.size() >= header_size_of(packet[0])
-                && abandon(header_of(packet).number, fcnt))
-                return Outcome::lost;
+            // What was stored may be of the group the restarted modem is sending now (reordered
+            // packets whose counters passed the remembered ones): the counters tell, as for any
+            // packet, and a group counted before the restart is abandoned there.
             break;
         }
         case Fcnt_filter::Verdict::fresh:

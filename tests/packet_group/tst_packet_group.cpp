@@ -321,6 +321,9 @@ private slots:
             << QStringList{"ab", "cd", "XY", "ZW", "cd"} << 0 << 1;
         QTest::newRow("restart during the first group") << "0/2/4:ab@5 0/2/4:XY@5 1/2/4:ZW@6"
                                                         << QStringList{"XYZW"} << 1 << 1;
+        QTest::newRow("restart heard inside the group it belongs to")
+            << "0/1/2:aa@9 0/1/2:bb@10 2/4/8:ef@11 3/4/8:gh@12 0/4/8:AB@9 1/4/8:CD@10"
+            << QStringList{"aa", "bb", "ABCDefgh"} << 0 << 1;
         QTest::newRow("restart during a later group") << "0/1/2:aa@1 0/2/4:ab@5 0/2/4:XY@5"
                                                       << QStringList{"aa", "lost"} << 1 << 1;
     }

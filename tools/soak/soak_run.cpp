@@ -309,12 +309,12 @@ void Soak_run::apply(Fault_kind kind, int index)
         // Counting from 1 collides with a remembered counter only while the modem has sent fewer
         // packets than the program remembers; past that the restart goes unnoticed, and harmlessly.
         // Half the restarts go back to a counter of the last few groups, which the program must
-        // notice. The whole group goes back, so that none of its counters is new to the program.
+        // notice; going back by less than the reply's group leaves its later packets with counters
+        // new to the program, which must still join them with the rest.
         const quint32 next = sim.next_fcnt(euis.at(index));
-        const quint32 packets = quint32(echo_packets(index));
         quint32 first = 1;
-        if (next > packets && random.bounded(2))
-            first = next - packets - random.bounded(std::min(next - packets, recent_fcnts));
+        if (next > 1 && random.bounded(2))
+            first = next - 1 - random.bounded(std::min(next - 1, recent_fcnts));
         sim.restart_modem(euis.at(index), first);
         ++restarts;
         break;
