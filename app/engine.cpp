@@ -17,6 +17,8 @@ namespace {
 
 // Long enough for peers to see their connections closed, short enough not to hang an exit.
 constexpr unsigned long stop_timeout_ms = 5000;
+constexpr unsigned link_module = 7;
+constexpr unsigned engine_module = 9;
 
 }
 
@@ -35,28 +37,44 @@ void Engine::wind_up(int exit_code)
 
 bool Engine::stop(unsigned long timeout_ms)
 {
-    {
-        QMutexLocker lock(&state_mutex);
-        state_flags |= shutdown_requested;
-        // Under the lock the registered link cannot go away; the call is only posted.
-        if (registered_ws_connection)
-            QMetaObject::invokeMethod(registered_ws_connection, &Ws_connection::on_shutdown,
-                                      Qt::QueuedConnection);
-    }
+    on_shutdown();
     return wait(timeout_ms);
+}
+
+void Engine::on_shutdown()
+{
+    QMutexLocker lock(&state_mutex);
+    state_flags |= shutdown_requested;
+    // Under the lock the registered link cannot go away; the call is only posted.
+    if (registered_ws_connection)
+        QMetaObject::invokeMethod(registered_ws_connection, &Ws_connection::on_shutdown, Qt::QueuedConnection);
+}
+
+void Engine::relay(Ws_connection &link)
+{
+    // Direct, so that each report makes a single queued hop to the main thread's receivers.
+    if (!connect(&link, &Ws_connection::servers_changed, this, &Engine::servers_changed, Qt::DirectConnection))
+        log_unexpected(place_code(link_module, 11));
+    if (!connect(&link, &Ws_connection::clients_changed, this, &Engine::clients_changed, Qt::DirectConnection))
+        log_unexpected(place_code(link_module, 12));
+    if (!connect(&link, &Ws_connection::fatal_error, this, &Engine::fatal_error, Qt::DirectConnection))
+        log_unexpected(place_code(engine_module, 2));
+    if (!connect(&link, &Ws_connection::wound_up, &link, [this] { exit(0); }))
+        log_unexpected(place_code(engine_module, 3));
 }
 
 void Engine::run()
 {
     try {
-        Ws_connection link(*this);
+        Ws_connection link;
+        relay(link);
         link.start_connect();
         exec();
     } catch (const The_end &) {
     } catch (const std::exception &e) {
         log_exception(e, QCoreApplication::translate("log", "Аварийное завершение нити обмена."));
     } catch (...) {
-        log_unexpected(place_code(9, 1));
+        log_unexpected(place_code(engine_module, 1));
     }
     ended.store(true);
 }

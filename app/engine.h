@@ -4,8 +4,11 @@
 
 #include <atomic>
 
+class Ws_connection;
+
 // The exchange thread: the server link and every per-modem TCP server live and die in it.
-// The object itself belongs to the main thread.
+// The object itself belongs to the main thread; what the link reports to the main thread
+// passes through its signals.
 class Engine : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY(Engine)
@@ -22,6 +25,16 @@ public:
     // Returns whether the thread has ended.
     bool stop(unsigned long timeout_ms);
 
+signals:
+    // The link's servers_changed, clients_changed and fatal_error.
+    void servers_changed();
+    void clients_changed();
+    void fatal_error();
+
+public slots:
+    // Marks shutdown as requested and asks the link, if any, to shut down; returns at once.
+    void on_shutdown();
+
     // After the main event loop: stops the thread in order when it still runs; should it not
     // end in time, the process ends at once with exit_code, since destroying a running thread
     // would crash.
@@ -31,5 +44,7 @@ protected:
     void run() override;
 
 private:
+    void relay(Ws_connection &link);
+
     std::atomic_bool ended{false};
 };

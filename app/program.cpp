@@ -54,6 +54,17 @@ void exit_at_once()
     std::_Exit(exit_ok);
 }
 
+constexpr unsigned window_module = 2;
+
+// Shown from the main thread: the box must not be open while the exchange thread holds
+// state_mutex.
+void on_fatal_error(QWidget *window)
+{
+    show_error(QCoreApplication::translate("err", "Обнаружена ошибка в программе. Работа программы завершена."),
+               window);
+    QCoreApplication::exit(1);
+}
+
 // Everything after the command line was accepted, strictly in this order.
 int start_and_run()
 {
@@ -71,6 +82,7 @@ int start_and_run()
     Stop_signals stop_signals;
     Engine engine;
     Main_window window(engine);
+    wire_window(window, engine);
     QObject::connect(&stop_signals, &Stop_signals::orderly_exit, &window,
                      [&window] { start_orderly_exit(window); });
     QObject::connect(&stop_signals, &Stop_signals::immediate_exit, &exit_at_once);
@@ -84,6 +96,19 @@ int start_and_run()
 }
 
 } // namespace
+
+void wire_window(Main_window &window, Engine &engine)
+{
+    if (!QObject::connect(&engine, &Engine::servers_changed, &window, &Main_window::on_servers_changed))
+        log_unexpected(place_code(window_module, 11));
+    if (!QObject::connect(&engine, &Engine::clients_changed, &window, &Main_window::on_clients_changed))
+        log_unexpected(place_code(window_module, 12));
+    if (!QObject::connect(&window, &Main_window::shutdown, &engine, &Engine::on_shutdown))
+        log_unexpected(place_code(window_module, 112));
+    if (!QObject::connect(&engine, &Engine::fatal_error, &window, [&window] { on_fatal_error(&window); },
+                          Qt::QueuedConnection))
+        log_unexpected(place_code(1, 4));
+}
 
 QList<QByteArray> program_arguments(int argc, char *argv[])
 {

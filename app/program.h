@@ -20,3 +20,10 @@ int run_program(const QList<QByteArray> &arguments);
 
 // The help box; returns when the user has closed it.
 void show_help();
+
+class Engine;
+class Main_window;
+
+// Start-up's wiring of the window to the exchange thread: the counts it shows, its shutdown
+// request, and the error box and end of the program after a fatal stop of the link.
+void wire_window(Main_window &window, Engine &engine);

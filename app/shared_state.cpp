@@ -2,8 +2,6 @@
 
 #include "app/err.h"
 #include "app/log.h"
-#include "link/ws_connection.h"
-#include "ui/main_window.h"
 
 #include <QMutexLocker>
 
@@ -19,17 +17,6 @@ namespace {
 
 constexpr unsigned window_module = 2;
 constexpr unsigned link_module = 7;
-
-// The three cross-thread connections; the module numbers the place codes of failures.
-void wire(Main_window *window, Ws_connection *link, unsigned module)
-{
-    if (!QObject::connect(link, &Ws_connection::servers_changed, window, &Main_window::on_servers_changed))
-        log_unexpected(place_code(module, 11));
-    if (!QObject::connect(link, &Ws_connection::clients_changed, window, &Main_window::on_clients_changed))
-        log_unexpected(place_code(module, 12));
-    if (!QObject::connect(window, &Main_window::shutdown, link, &Ws_connection::on_shutdown))
-        log_unexpected(place_code(module, 112));
-}
 
 } // namespace
 
@@ -51,8 +38,6 @@ void register_main_window(Main_window *window)
     if (registered_main_window)
         throw Debug(place_code(window_module, 203));
     registered_main_window = window;
-    if (registered_ws_connection)
-        wire(window, registered_ws_connection, window_module);
     state_flags &= ~(servers_changed_pending | clients_changed_pending);
 }
 
@@ -73,8 +58,6 @@ void register_ws_connection(Ws_connection *link)
     if (state_flags & shutdown_requested)
         throw The_end();
     registered_ws_connection = link;
-    if (registered_main_window)
-        wire(registered_main_window, link, link_module);
     state_flags &= ~(servers_changed_pending | clients_changed_pending);
 }
 

@@ -38,7 +38,7 @@ extern QVector<Server_device> reachable_modems;
 // Back to the state of a fresh process; for tests that run many cases in one process.
 void reset_shared_state();
 
-// Registration: whichever of the window and the link comes second wires them together.
+// Registration of the one window and the one link, so that others can reach them.
 // Both throw Debug when one of the kind is already registered; the link also throws
 // The_end when shutdown has been requested.
 void register_main_window(Main_window *window);

@@ -1,18 +1,14 @@
 #include "link/ws_connection.h"
 
-#include "app/engine.h"
 #include "app/err.h"
-#include "app/error_box.h"
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
 #include "link/server_commands.h"
 #include "tcp/tcp_server.h"
-#include "ui/main_window.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QMutexLocker>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -93,8 +89,7 @@ QString with_error(const QString &text, QAbstractSocket::SocketError error, cons
 
 } // namespace
 
-Ws_connection::Ws_connection(Engine &engine)
-    : engine(engine)
+Ws_connection::Ws_connection()
 {
     if (!connect(&socket, &QWebSocket::sslErrors, this, &Ws_connection::on_ssl_error))
         throw Debug(place_code(module, 40));
@@ -217,7 +212,7 @@ void Ws_connection::decrement_alive_count()
         ending = state_flags & shutdown_requested;
     }
     if (ending)
-        engine.exit(0);
+        emit wound_up();
 }
 
 // ---- Replies ----
@@ -745,21 +740,7 @@ void Ws_connection::fatal_stop(const QString &text)
     stop_period_timer();
     drop_link();
     reply_handler = Handler::unexpected;
-    // The error box is a widget of the main thread, and it must not be open while this
-    // thread holds state_mutex: it is shown from there, through a queued call.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [] {
-            QWidget *parent = nullptr;
-            {
-                QMutexLocker lock(&state_mutex);
-                parent = registered_main_window;
-            }
-            show_error(QCoreApplication::translate("err", "Обнаружена ошибка в программе. Работа программы завершена."),
-                       parent);
-            QCoreApplication::exit(1);
-        },
-        Qt::QueuedConnection);
+    emit fatal_error();
 }
 
 // ---- Timers and names ----

@@ -11,7 +11,6 @@
 #include <QSslError>
 #include <QWebSocket>
 
-class Engine;
 class QSslCertificate;
 class Tcp_server;
 
@@ -26,7 +25,7 @@ class Ws_connection : public QObject, public Link_events {
 public:
     // Registers the link as the last step; throws Debug when another link exists and
     // The_end when shutdown was requested.
-    explicit Ws_connection(Engine &engine);
+    Ws_connection();
     ~Ws_connection() override;
 
     // The first attempt, and every attempt after a reconnect delay.
@@ -42,7 +41,7 @@ public:
     const Send_queue &send_queue() const { return queue; }
 
     // What keeps the exchange thread alive: the link itself and every listening Tcp_server.
-    // The thread's event loop ends when the count reaches 0 once shutdown was requested.
+    // Once shutdown was requested, wound_up is emitted when the count reaches 0.
     void increment_alive_count();
     void decrement_alive_count();
     int alive() const { return alive_count; }
@@ -59,6 +58,11 @@ public:
 signals:
     void servers_changed();
     void clients_changed();
+    // Everything that depends on the link is dropped and nothing more will happen: the
+    // program must end. The receiver is told after the log line is written.
+    void fatal_error();
+    // Shutdown is complete: the thread that runs the link may end.
+    void wound_up();
 
 public slots:
     // Brings the TCP servers in line with the served devices and the reachable modems.
@@ -117,7 +121,6 @@ private:
     void stop_period_timer();
     QString command_name() const;
 
-    Engine &engine;
     int alive_count = 1;
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
     Send_queue queue;

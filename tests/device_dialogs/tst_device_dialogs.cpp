@@ -1,4 +1,4 @@
-#include "modal_answer.h"
+#include "support/modal_answer.h"
 
 #include "app/err.h"
 #include "app/fonts.h"
@@ -6,6 +6,7 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "support/test_support.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/dialog_modems.h"
@@ -84,9 +85,7 @@ private slots:
     }
     void init()
     {
-        reset_devices();
-        reset_shared_state();
-        reset_settings();
+        reset_process_state();
     }
     void cleanupTestCase() { reset_log_file_name(); }
 

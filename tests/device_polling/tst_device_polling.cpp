@@ -5,6 +5,7 @@
 #include "config/settings.h"
 #include "link/ws_connection.h"
 #include "lora_sim/sim_server.h"
+#include "support/test_support.h"
 #include "tcp/tcp_server.h"
 
 #include <QFile>
@@ -47,14 +48,6 @@ int clients()
 {
     QMutexLocker lock(&state_mutex);
     return clients_count;
-}
-
-// A port on loopback that nobody listens on at the moment.
-quint16 free_port()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 void serve(quint64 eui, quint16 port, int max_frame = 100)
@@ -101,7 +94,6 @@ private slots:
 private:
     void start_ready();
     Ws_connection *link() const;
-    QString log_contents() const;
 
     QTemporaryDir dir;
     std::unique_ptr<Engine> engine;
@@ -115,10 +107,8 @@ void Tst_device_polling::initTestCase()
 
 void Tst_device_polling::init()
 {
-    set_log_file_name(QFile::encodeName(dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + ".log")));
-    reset_settings();
-    reset_shared_state();
-    reset_devices();
+    log_per_test(dir);
+    reset_process_state();
     settings.ws_connect_timeout = 2000;
     settings.ws_auth_timeout = 2000;
     settings.ws_reconnect_delay = 300;
@@ -151,14 +141,6 @@ Ws_connection *Tst_device_polling::link() const
 {
     QMutexLocker lock(&state_mutex);
     return registered_ws_connection;
-}
-
-QString Tst_device_polling::log_contents() const
-{
-    QFile file(QFile::decodeName(log_file_name()));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
 }
 
 // Served and reachable modems get a server each; the next lists take one away and add one.

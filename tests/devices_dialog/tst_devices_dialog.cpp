@@ -1,10 +1,11 @@
-#include "../device_dialogs/modal_answer.h"
+#include "support/modal_answer.h"
 
 #include "app/engine.h"
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "support/test_support.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_devices.h"
 #include "ui/dialog_edit_device.h"
@@ -100,9 +101,7 @@ private slots:
     }
     void init()
     {
-        reset_devices();
-        reset_shared_state();
-        reset_settings();
+        reset_process_state();
         settings.devices_file = dir.filePath(QStringLiteral("%1.cfg").arg(QTest::currentTestFunction()));
         add_served(0xAB, 3000);
         add_served(0x1122334455667788, 3001, 222);

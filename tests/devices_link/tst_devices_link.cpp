@@ -1,11 +1,13 @@
-#include "../device_dialogs/modal_answer.h"
+#include "support/modal_answer.h"
 
 #include "app/engine.h"
+#include "app/program.h"
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
 #include "lora_sim/sim_server.h"
+#include "support/test_support.h"
 #include "ui/dialog_devices.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/dialog_modems.h"
@@ -119,9 +121,7 @@ private slots:
     }
     void init()
     {
-        reset_devices();
-        reset_shared_state();
-        reset_settings();
+        reset_process_state();
     }
     void cleanupTestCase() { reset_log_file_name(); }
 
@@ -145,6 +145,7 @@ private slots:
 
         Engine engine;
         Main_window window(engine);
+        wire_window(window, engine);
         engine.start();
         QTRY_VERIFY_WITH_TIMEOUT(link_registered(), wait_ms);
 
@@ -222,6 +223,7 @@ private slots:
 
         Engine engine;
         Main_window window(engine);
+        wire_window(window, engine);
         engine.start();
         QTRY_VERIFY_WITH_TIMEOUT(sim.received(QStringLiteral("get_device_appdata_req")) >= 3, wait_ms);
         QCOMPARE(running_servers(), 1);

@@ -2,6 +2,8 @@
 #include "app/engine.h"
 #include "app/log.h"
 #include "app/shared_state.h"
+#include "link/ws_connection.h"
+#include "support/test_support.h"
 
 #include <QDialogButtonBox>
 #include <QFile>
@@ -46,9 +48,10 @@ private slots:
     void shutdown_before_link_exists_ends_quietly();
     void second_link_ends_thread_with_log();
     void exit_dialog_after_thread_already_ended();
+    void link_reports_reach_main_thread_data();
+    void link_reports_reach_main_thread();
 
 private:
-    QString log_contents() const;
 
     QTemporaryDir dir;
 };
@@ -60,16 +63,8 @@ void Tst_engine::initTestCase()
 
 void Tst_engine::init()
 {
-    set_log_file_name(QFile::encodeName(dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + ".log")));
+    log_per_test(dir);
     reset_shared_state();
-}
-
-QString Tst_engine::log_contents() const
-{
-    QFile file(QFile::decodeName(log_file_name()));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
 }
 
 // The exit button's path: the thread runs until the link has given back its share.
@@ -173,6 +168,43 @@ void Tst_engine::exit_dialog_after_thread_already_ended()
     Dialog_exit dialog(nullptr, engine);
     QTimer::singleShot(10000, &dialog, &QDialog::reject);
     QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+}
+
+void Tst_engine::link_reports_reach_main_thread_data()
+{
+    QTest::addColumn<QByteArray>("link_signal");
+    QTest::newRow("servers") << QByteArray("servers_changed");
+    QTest::newRow("clients") << QByteArray("clients_changed");
+    QTest::newRow("fatal") << QByteArray("fatal_error");
+}
+
+// What the link in the exchange thread reports arrives as the Engine's signal of the same
+// name, in this thread.
+void Tst_engine::link_reports_reach_main_thread()
+{
+    QFETCH(QByteArray, link_signal);
+    Engine engine;
+    QByteArrayList arrived;
+    QThread *const main_thread = QThread::currentThread();
+    const auto note = [&arrived, main_thread](const char *name) {
+        return [&arrived, main_thread, name] {
+            if (QThread::currentThread() == main_thread)
+                arrived.append(name);
+        };
+    };
+    connect(&engine, &Engine::servers_changed, this, note("servers_changed"));
+    connect(&engine, &Engine::clients_changed, this, note("clients_changed"));
+    connect(&engine, &Engine::fatal_error, this, note("fatal_error"));
+    engine.start();
+    QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
+    {
+        QMutexLocker lock(&state_mutex);
+        QVERIFY(QMetaObject::invokeMethod(registered_ws_connection, link_signal.constData(), Qt::QueuedConnection));
+    }
+    // The link reports changes of its own as well; the fatal stop it never reports unasked.
+    QTRY_VERIFY_WITH_TIMEOUT(arrived.contains(link_signal), 5000);
+    QVERIFY(engine.stop(5000));
+    QVERIFY(link_signal != "fatal_error" || arrived.count(link_signal) == 1);
 }
 
 QTEST_MAIN(Tst_engine)

@@ -1,9 +1,11 @@
 #include "app/dialog_exit.h"
 #include "app/engine.h"
 #include "app/log.h"
+#include "app/program.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "support/test_support.h"
 #include "ui/dialog_about.h"
 #include "ui/label_with_size.h"
 #include "ui/main_window.h"
@@ -89,9 +91,7 @@ void Tst_main_window::cleanup()
     link.reset();
     window.reset();
     engine.reset();
-    reset_shared_state();
-    reset_devices();
-    reset_settings();
+    reset_process_state();
     reset_log_file_name();
 }
 
@@ -347,14 +347,6 @@ void Tst_main_window::cannot_be_resized()
     QVERIFY(window->windowFlags() & Qt::WindowCloseButtonHint);
 }
 
-// A port on loopback that nobody listens on at the moment.
-static quint16 free_port()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // The window wired to the real link in its own thread, against the simulated server, and
 // the orderly exit through the exit button.
 void Tst_main_window::real_link_drives_the_window_and_exit_ends_it()
@@ -377,6 +369,7 @@ void Tst_main_window::real_link_drives_the_window_and_exit_ends_it()
     served_devices[0x70B3D5E75E000002ULL].tcp_port = free_port();
     served_devices[0x70B3D5E75E000003ULL].tcp_port = free_port();
 
+    wire_window(*window, *engine);
     engine->start();
     QTRY_COMPARE_WITH_TIMEOUT(label("state")->text(), QStringLiteral("есть"), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(label("reachable")->text(), QStringLiteral("2"), 10000);

@@ -1,5 +1,6 @@
 #include "app/log.h"
 #include "config/devices.h"
+#include "support/test_support.h"
 #include "tcp/fcnt_filter.h"
 #include "tcp/packet_group.h"
 
@@ -47,14 +48,6 @@ class Tst_packet_group : public QObject {
 private:
     QTemporaryDir dir;
     QString log_path;
-
-    QString log_contents() const
-    {
-        QFile f(log_path);
-        if (!f.open(QIODevice::ReadOnly))
-            return QString();
-        return QString::fromUtf8(f.readAll());
-    }
 
     Outcome add(Packet_group &g, const QByteArray &p, QByteArray *joined = nullptr, bool has_fcnt = false,
                 quint32 fcnt = 0)

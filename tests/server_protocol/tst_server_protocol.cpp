@@ -4,6 +4,7 @@
 #include "link/server_commands.h"
 #include "link/server_protocol.h"
 #include "recording_link.h"
+#include "support/test_support.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -48,7 +49,6 @@ private slots:
 private:
     // Reads the text with the handler; the error text, or an empty string.
     QString read(const QString &text, Handler handler);
-    QString log_contents() const;
 
     QTemporaryDir dir;
     Recording_link link;
@@ -77,12 +77,6 @@ QString Tst_server_protocol::read(const QString &text, Handler handler)
         return e.message();
     }
     return QString();
-}
-
-QString Tst_server_protocol::log_contents() const
-{
-    QFile file(QString::fromUtf8(log_file_name()));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 void Tst_server_protocol::replies_data()

@@ -1,8 +1,10 @@
 #include "app/engine.h"
 #include "app/err.h"
 #include "app/log.h"
+#include "app/program.h"
 #include "app/shared_state.h"
 #include "link/ws_connection.h"
+#include "support/test_support.h"
 #include "ui/main_window.h"
 
 #include <QFile>
@@ -16,16 +18,15 @@
 
 namespace {
 
-// The window and the link with their connection counts in view.
+// The window and the exchange thread with their connection counts in view.
 class Probe_window : public Main_window {
 public:
     using Main_window::Main_window;
     using QObject::receivers;
 };
 
-class Probe_link : public Ws_connection {
+class Probe_engine : public Engine {
 public:
-    using Ws_connection::Ws_connection;
     using QObject::receivers;
 };
 
@@ -44,9 +45,9 @@ private slots:
     void initTestCase();
     void init();
 
-    void registration_wires_once_data();
-    void registration_wires_once();
-    void link_alone_is_not_wired();
+    void registration_data();
+    void registration();
+    void start_up_wires_once();
     void burst_of_changes_is_one_notification_data();
     void burst_of_changes_is_one_notification();
     void clients_while_link_not_ready();
@@ -56,7 +57,6 @@ private slots:
     void link_after_shutdown_request_ends();
 
 private:
-    QString log_contents() const;
 
     QTemporaryDir dir;
     // Never started: the links here only register and notify.
@@ -74,46 +74,36 @@ void Tst_shared_state::init()
     set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("%1.log").arg(QTest::currentTestFunction()))));
 }
 
-QString Tst_shared_state::log_contents() const
-{
-    QFile file(QString::fromUtf8(log_file_name()));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
-}
-
-void Tst_shared_state::registration_wires_once_data()
+void Tst_shared_state::registration_data()
 {
     QTest::addColumn<bool>("window_first");
     QTest::newRow("window, then link") << true;
     QTest::newRow("link, then window") << false;
 }
 
-// Whichever comes second makes the three connections, exactly once, and clears the pending bits.
-void Tst_shared_state::registration_wires_once()
+// Each registration clears the pending bits; neither connects anything.
+void Tst_shared_state::registration()
 {
     QFETCH(bool, window_first);
     std::unique_ptr<Probe_window> window;
-    std::unique_ptr<Probe_link> link;
+    std::unique_ptr<Ws_connection> link;
     if (window_first)
         window = std::make_unique<Probe_window>(engine);
     else
-        link = std::make_unique<Probe_link>(engine);
+        link = std::make_unique<Ws_connection>();
     {
         QMutexLocker lock(&state_mutex);
         state_flags |= servers_changed_pending | clients_changed_pending;
     }
     if (window_first)
-        link = std::make_unique<Probe_link>(engine);
+        link = std::make_unique<Ws_connection>();
     else
         window = std::make_unique<Probe_window>(engine);
 
-    QCOMPARE(link->receivers(SIGNAL(servers_changed())), 1);
-    QCOMPARE(link->receivers(SIGNAL(clients_changed())), 1);
-    QCOMPARE(window->receivers(SIGNAL(shutdown())), 1);
+    QCOMPARE(window->receivers(SIGNAL(shutdown())), 0);
     QCOMPARE(pending_bits(), quint8(0));
     QCOMPARE(registered_main_window, static_cast<Main_window *>(window.get()));
-    QCOMPARE(registered_ws_connection, static_cast<Ws_connection *>(link.get()));
+    QCOMPARE(registered_ws_connection, link.get());
 
     link.reset();
     window.reset();
@@ -122,11 +112,17 @@ void Tst_shared_state::registration_wires_once()
     QVERIFY(!log_contents().contains(QStringLiteral("Неожиданная")));
 }
 
-void Tst_shared_state::link_alone_is_not_wired()
+// Start-up makes the four connections between the window and the thread, each once.
+void Tst_shared_state::start_up_wires_once()
 {
-    Probe_link link(engine);
-    QCOMPARE(link.receivers(SIGNAL(servers_changed())), 0);
-    QCOMPARE(link.receivers(SIGNAL(clients_changed())), 0);
+    Probe_engine probe;
+    Probe_window window(probe);
+    wire_window(window, probe);
+    QCOMPARE(probe.receivers(SIGNAL(servers_changed())), 1);
+    QCOMPARE(probe.receivers(SIGNAL(clients_changed())), 1);
+    QCOMPARE(probe.receivers(SIGNAL(fatal_error())), 1);
+    QCOMPARE(window.receivers(SIGNAL(shutdown())), 1);
+    QVERIFY(!log_contents().contains(QStringLiteral("Неожиданная")));
 }
 
 void Tst_shared_state::burst_of_changes_is_one_notification_data()
@@ -142,11 +138,11 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
 {
     QFETCH(bool, servers);
     Main_window window(engine);
-    Ws_connection link(engine);
-    QSignalSpy spy(&link, servers ? &Ws_connection::servers_changed : &Ws_connection::clients_changed);
+    wire_window(window, engine);
+    QSignalSpy spy(&engine, servers ? &Engine::servers_changed : &Engine::clients_changed);
     const int changes = 50;
 
-    auto change = [&link, servers](int i) {
+    auto change = [this, servers](int i) {
         bool must_emit;
         {
             QMutexLocker lock(&state_mutex);
@@ -157,9 +153,9 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
         }
         if (must_emit) {
             if (servers)
-                emit link.servers_changed();
+                emit engine.servers_changed();
             else
-                emit link.clients_changed();
+                emit engine.clients_changed();
         }
     };
     std::unique_ptr<QThread> exchange(QThread::create([&change] {
@@ -178,7 +174,6 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
     QCOMPARE(spy.count(), 2);
     QCOMPARE(window.shown().clients, changes + 1);
 
-    // The entries stand for no real server: the link must not shut them down when it goes.
     QMutexLocker lock(&state_mutex);
     tcp_servers.clear();
 }
@@ -186,14 +181,14 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
 void Tst_shared_state::clients_while_link_not_ready()
 {
     Main_window window(engine);
-    Ws_connection link(engine);
+    wire_window(window, engine);
     {
         QMutexLocker lock(&state_mutex);
         clients_count = 3;
         QVERIFY(note_clients_changed());
         QVERIFY(!note_clients_changed());
     }
-    emit link.clients_changed();
+    emit engine.clients_changed();
     QCOMPARE(window.shown().clients, 0);
     QCOMPARE(pending_bits(), quint8(0));
 }
@@ -209,8 +204,8 @@ void Tst_shared_state::second_window_fails()
 
 void Tst_shared_state::second_link_fails()
 {
-    Ws_connection first(engine);
-    QVERIFY_EXCEPTION_THROWN(Ws_connection second(engine), Debug);
+    Ws_connection first;
+    QVERIFY_EXCEPTION_THROWN(Ws_connection second, Debug);
     QCOMPARE(registered_ws_connection, &first);
     QVERIFY(log_contents().contains(QStringLiteral("Неожиданная ошибка №7.108.")));
 }
@@ -222,7 +217,7 @@ void Tst_shared_state::link_after_shutdown_request_ends()
         QMutexLocker lock(&state_mutex);
         state_flags |= shutdown_requested;
     }
-    QVERIFY_EXCEPTION_THROWN(Ws_connection link(engine), The_end);
+    QVERIFY_EXCEPTION_THROWN(Ws_connection link, The_end);
     QVERIFY(!registered_ws_connection);
 }
 

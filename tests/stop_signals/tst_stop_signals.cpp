@@ -2,6 +2,7 @@
 #include "app/log.h"
 #include "app/stop_signals.h"
 #include "lora_sim/sim_server.h"
+#include "support/test_support.h"
 
 #include <QtTest>
 
@@ -19,13 +20,6 @@ namespace {
 
 constexpr quint64 eui = 0x0011223344556677;
 constexpr int program_timeout_ms = 30000;
-
-quint16 free_port()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 }
 

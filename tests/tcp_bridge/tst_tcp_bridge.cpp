@@ -8,6 +8,7 @@
 #include "tcp/tcp_server.h"
 #include "lora_sim/sim_server.h"
 #include "lora_sim/uplink_packets.h"
+#include "support/test_support.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -32,15 +33,6 @@ namespace {
 
 const Eui eui_a = 0x0011223344556677ULL;
 const Eui eui_b = 0x00AABBCCDDEEFF01ULL;
-
-// A port that was free a moment ago, for the devices file.
-quint16 free_port()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::Any, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 Sim_modem echo_modem(Eui eui, Echo_options echo = Echo_options())
 {
@@ -113,12 +105,6 @@ private:
     std::unique_ptr<Sim_server> sim;
     std::unique_ptr<Engine> engine;
     std::unique_ptr<QSignalSpy> downlinks;
-
-    QString log_contents() const
-    {
-        QFile f(log_path);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
 
     quint16 serve(Eui eui, int max_frame = 51)
     {
@@ -265,9 +251,7 @@ private slots:
         log_path = dir.filePath(QStringLiteral("bridge.log"));
         QFile::remove(log_path);
         set_log_file_name(log_path.toUtf8());
-        reset_settings();
-        reset_shared_state();
-        reset_devices();
+        reset_process_state();
         settings.ws_reconnect_delay = 100;
         settings.ws_devlist_period = 150;
         settings.interframe_delay = 40;
@@ -284,9 +268,7 @@ private slots:
         engine.reset();
         downlinks.reset();
         sim.reset();
-        reset_shared_state();
-        reset_devices();
-        reset_settings();
+        reset_process_state();
     }
 
     void cleanupTestCase() { reset_log_file_name(); }

@@ -5,6 +5,7 @@
 #include "config/devices.h"
 #include "config/settings.h"
 #include "link/ws_connection.h"
+#include "support/test_support.h"
 #include "tcp/tcp_server.h"
 
 #include <QBuffer>
@@ -26,12 +27,6 @@
 namespace {
 
 const Eui eui = 0x0011223344556677ULL;
-
-quint16 free_port()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
-}
 
 int clients()
 {
@@ -84,12 +79,6 @@ private:
     QPointer<Tcp_server> server;
     quint16 port = 0;
 
-    QString log_contents() const
-    {
-        QFile f(log_path);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-
     QString tcp(const char *rest) const { return QStringLiteral("tcp%1").arg(port) + QLatin1String(rest); }
 
     std::unique_ptr<QTcpSocket> connect_client()
@@ -121,7 +110,7 @@ private slots:
         settings.trace_tcp = Trace_level::all;
         settings.interframe_delay = 30;
         engine.reset(new Engine);
-        link.reset(new Ws_connection(*engine));
+        link.reset(new Ws_connection);
     }
 
     void cleanup()

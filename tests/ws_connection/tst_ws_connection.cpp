@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "link/downlink.h"
 #include "link/ws_connection.h"
+#include "support/test_support.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -94,7 +95,6 @@ private:
     void start_ready(Script_server &server);
     Ws_connection *link() const;
     QStringList log_entries() const;
-    QString log_contents() const;
     int count(const QString &entry) const { return log_entries().count(entry); }
     int count_starting(const QString &prefix) const;
 
@@ -114,9 +114,7 @@ void Tst_ws_connection::init()
     const QString name = QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('-')
                          + QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".log");
     set_log_file_name(QFile::encodeName(dir.filePath(name)));
-    reset_settings();
-    reset_shared_state();
-    reset_devices();
+    reset_process_state();
     settings.ws_login = QStringLiteral("user");
     settings.ws_password = QStringLiteral("secret");
     settings.ws_connect_timeout = 400;
@@ -155,14 +153,6 @@ Ws_connection *Tst_ws_connection::link() const
 {
     QMutexLocker lock(&state_mutex);
     return registered_ws_connection;
-}
-
-QString Tst_ws_connection::log_contents() const
-{
-    QFile file(QFile::decodeName(log_file_name()));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
 }
 
 // The texts of the log entries, without their time stamps and separating blank lines.

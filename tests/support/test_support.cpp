@@ -1,0 +1,43 @@
+#include "support/test_support.h"
+
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "config/settings.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+QString log_contents()
+{
+    QFile file(QFile::decodeName(log_file_name()));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}
+
+void log_per_test(const QTemporaryDir &dir)
+{
+    QString name = QString::fromLatin1(QTest::currentTestFunction());
+    if (const char *tag = QTest::currentDataTag())
+        name += QLatin1Char('-') + QString::fromUtf8(tag);
+    set_log_file_name(QFile::encodeName(dir.filePath(name + QStringLiteral(".log"))));
+}
+
+quint16 free_port()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::Any, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+void reset_process_state()
+{
+    reset_settings();
+    reset_shared_state();
+    reset_devices();
+}
