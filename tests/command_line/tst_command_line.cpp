@@ -4,6 +4,7 @@
 #include "app/log.h"
 #include "app/program.h"
 #include "app/version.h"
+#include "support/modal_answer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,47 +31,6 @@ const QString log_format =
     QStringLiteral("Неправильный формат опции «--log». Ожидаемый формат: --log=\"имя файла журнала\".");
 const QString cfg_twice = QStringLiteral("В командной строке дважды указана одна и та же опция: «--cfg».");
 const QString log_twice = QStringLiteral("В командной строке дважды указана одна и та же опция: «--log».");
-
-// What a message box looked like when it was closed with its escape button.
-struct Seen_box {
-    bool shown = false;
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    Qt::TextFormat format = Qt::AutoText;
-    QStringList captions;
-    QString tool_tip;
-};
-
-// Runs a call that shows a modal message box, and closes the box as a user would.
-Seen_box close_box_of(const std::function<void()> &call)
-{
-    Seen_box seen;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
-        seen.shown = true;
-        seen.title = box->windowTitle();
-        seen.text = box->text();
-        seen.icon = box->icon();
-        seen.format = box->textFormat();
-        for (QAbstractButton *button : box->buttons())
-            seen.captions << button->text();
-        if (QAbstractButton *escape = box->escapeButton()) {
-            seen.tool_tip = escape->toolTip();
-            escape->click();
-        } else {
-            box->done(0);
-        }
-    });
-    poll.start();
-    call();
-    return seen;
-}
 
 QByteArray read_file(const QString &name)
 {

@@ -4,6 +4,7 @@
 #include "app/log.h"
 #include "config/file_error.h"
 #include "config/settings.h"
+#include "support/test_support.h"
 
 #include <QtTest>
 
@@ -29,17 +30,6 @@ QString served_list()
             return "port map points to the wrong device";
     }
     return items.join(' ');
-}
-
-template <typename F>
-QString error_of(F run)
-{
-    try {
-        run();
-    } catch (const Err &e) {
-        return e.message();
-    }
-    return QString();
 }
 
 } // namespace

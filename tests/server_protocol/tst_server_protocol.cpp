@@ -12,15 +12,6 @@
 
 namespace {
 
-QString positioned(int column, int line, const QString &text)
-{
-    return QStringLiteral("Ошибка в %1-м символе %2-й строки текстового сообщения, пришедшего через соединение "
-                          "WebSocket: ")
-               .arg(column)
-               .arg(line)
-        + text;
-}
-
 const char eui_text[] = "0011223344556677";
 const QString rx_prefix = QStringLiteral("{\"cmd\":\"rx\",\"devEui\":\"0011223344556677\",");
 

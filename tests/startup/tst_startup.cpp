@@ -3,44 +3,13 @@
 #include "app/program.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "support/modal_answer.h"
 
 #include <QtTest>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
-#include <QMessageBox>
 #include <QTemporaryDir>
-#include <QTimer>
-
-#include <functional>
-
-namespace {
-
-// Runs a call that shows a modal message box, closes the box with its escape button as a
-// user would, and gives the box's text.
-QString close_box_of(const std::function<void()> &call)
-{
-    QString text;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        poll.stop();
-        text = box->text();
-        if (QAbstractButton *escape = box->escapeButton())
-            escape->click();
-        else
-            box->done(0);
-    });
-    poll.start();
-    call();
-    return text;
-}
-
-} // namespace
 
 // Start-up reads the configuration, then the devices file; an error in either is shown,
 // logged, and ends the program with exit code 3.
@@ -120,7 +89,7 @@ void Tst_startup::bad_file_ends_start()
     int code = -1;
     const QString shown = close_box_of([&] {
         code = run_program({"--cfg=" + path("bad.cfg").toUtf8(), "--log=" + path("run.log").toUtf8()});
-    });
+    }).text;
     const QString expected = QString(message).replace("%1", dir.path());
     QCOMPARE(code, 3);
     QCOMPARE(shown, expected);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -42,3 +43,18 @@ inline void close_box(QString *text)
         box->done(0);
     });
 }
+
+// What a message box looked like when it was closed with its escape button.
+struct Seen_box {
+    bool shown = false;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::TextFormat format = Qt::AutoText;
+    QStringList captions;
+    QString tool_tip;
+};
+
+// Runs a call that shows a modal message box, and closes the box with its escape button as a
+// user would.
+Seen_box close_box_of(const std::function<void()> &call);

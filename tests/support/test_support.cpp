@@ -4,10 +4,12 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "lora_sim/uplink_packets.h"
 
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -40,4 +42,24 @@ void reset_process_state()
     reset_settings();
     reset_shared_state();
     reset_devices();
+}
+
+QString positioned(int column, int line, const QString &text)
+{
+    return QStringLiteral("Ошибка в %1-м символе %2-й строки текстового сообщения, пришедшего через соединение "
+                          "WebSocket: ")
+               .arg(column)
+               .arg(line)
+        + text;
+}
+
+QByteArray receive(QTcpSocket &socket, int n)
+{
+    (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= n; }, 5000);
+    return socket.readAll();
+}
+
+QByteArray packet(const QByteArray &data)
+{
+    return make_uplink_packet(0x03, quint16(data.size()), data, 0, 1);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "app/err.h"
+
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
+class QTcpSocket;
 class QTemporaryDir;
 
 // Fixtures shared by the test programs.
@@ -19,3 +23,24 @@ quint16 free_port();
 // Settings, served devices and the state shared with the exchange thread back to those
 // of a fresh process, for test programs that run many cases in one process.
 void reset_process_state();
+
+// Runs read and gives the message of the Err it throws, or "" when none is thrown.
+template <typename F>
+QString error_of(F read)
+{
+    try {
+        read();
+    } catch (const Err &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+// The error text of a server message that is wrong at this column and line.
+QString positioned(int column, int line, const QString &text);
+
+// Waits for n bytes from the peer (or the time-out) and returns what has come.
+QByteArray receive(QTcpSocket &socket, int n);
+
+// A whole uplink group in one packet of type 0x03, as the simulator's modems send it.
+QByteArray packet(const QByteArray &data);

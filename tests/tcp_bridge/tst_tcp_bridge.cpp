@@ -69,13 +69,6 @@ int clients()
     return clients_count;
 }
 
-// Waits for n bytes from the program (or the time-out) and returns what has come.
-QByteArray receive(QTcpSocket &socket, int n)
-{
-    (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= n; }, 5000);
-    return socket.readAll();
-}
-
 // A client that never reads, with a small receive window, so that what the program writes
 // to it piles up in the program rather than in the system's buffers. Gives the descriptor.
 int non_reading_client(quint16 port)

@@ -5,6 +5,7 @@
 #include "config/devices.h"
 #include "config/settings.h"
 #include "link/ws_connection.h"
+#include "lora_sim/uplink_packets.h"
 #include "support/test_support.h"
 #include "tcp/tcp_server.h"
 
@@ -34,36 +35,11 @@ int clients()
     return clients_count;
 }
 
-QByteArray packet(const QByteArray &data)
-{
-    QByteArray p("\x03", 1);
-    p += char(data.size());
-    p += char(0);
-    p += char(data.size());
-    p += char(0);
-    p += char(1);
-    return p + data;
-}
-
 // One type-0x03 packet of a group of `count` packets of `size` bytes each.
 QByteArray group_packet(int number, int count, int size)
 {
-    const unsigned total = unsigned(count * size);
-    QByteArray p;
-    p += char(0x03);
-    p += char(total & 0xFF);
-    p += char(total >> 8);
-    p += char(size);
-    p += char(number);
-    p += char(count);
-    return p + QByteArray(size, char('a' + number % 26));
-}
-
-// Waits for n bytes from the program (or the time-out) and returns what has come.
-QByteArray receive(QTcpSocket &socket, int n)
-{
-    (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= n; }, 5000);
-    return socket.readAll();
+    return make_uplink_packet(0x03, quint16(count * size), QByteArray(size, char('a' + number % 26)),
+                              quint8(number), quint8(count));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "parser/text_parser.h"
+#include "support/test_support.h"
 
 #include <QtTest>
 
@@ -42,18 +43,6 @@ std::basic_string<unsigned short> utf16(const char *ascii)
     for (; *ascii; ++ascii)
         s.push_back(static_cast<unsigned char>(*ascii));
     return s;
-}
-
-// Runs `read` and gives the message of the Err it throws, or "" when none is thrown.
-template <typename F>
-QString error_of(F read)
-{
-    try {
-        read();
-    } catch (const Err &e) {
-        return e.message();
-    }
-    return QString();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "parser/utf8_file_parser.h"
 
 #include "app/log.h"
+#include "support/test_support.h"
 
 #include <QtTest>
 
@@ -26,17 +27,6 @@ public:
 private:
     QByteArray text;
 };
-
-template <typename F>
-QString error_of(F read)
-{
-    try {
-        read();
-    } catch (const Err &e) {
-        return e.message();
-    }
-    return QString();
-}
 
 const QString utf8_prefix = QStringLiteral("разбираемый текст не является текстом в кодировке UTF-8. ");
 

@@ -1,6 +1,7 @@
 #include "app/err.h"
 #include "app/log.h"
 #include "link/ws_parser.h"
+#include "support/test_support.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -8,15 +9,6 @@
 #include <functional>
 
 namespace {
-
-QString positioned(int column, int line, const QString &text)
-{
-    return QStringLiteral("Ошибка в %1-м символе %2-й строки текстового сообщения, пришедшего через соединение "
-                          "WebSocket: ")
-               .arg(column)
-               .arg(line)
-        + text;
-}
 
 const QString unknown_type = QStringLiteral("нарушение формата JSON: значение неизвестного типа (не строка, не число, "
                                             "не объект и т.д.). Код первого символа значения: 0x%1.");

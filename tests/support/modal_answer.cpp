@@ -1,0 +1,32 @@
+#include "support/modal_answer.h"
+
+#include <QAbstractButton>
+
+Seen_box close_box_of(const std::function<void()> &call)
+{
+    Seen_box seen;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        seen.shown = true;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon();
+        seen.format = box->textFormat();
+        for (QAbstractButton *button : box->buttons())
+            seen.captions << button->text();
+        if (QAbstractButton *escape = box->escapeButton()) {
+            seen.tool_tip = escape->toolTip();
+            escape->click();
+        } else {
+            box->done(0);
+        }
+    });
+    poll.start();
+    call();
+    return seen;
+}
