@@ -6,6 +6,7 @@
 #include "config/settings.h"
 #include "link/ws_connection.h"
 #include "lora_sim/sim_server.h"
+#include "support/test_support.h"
 #include "tcp/peer_access.h"
 #include "tcp/tcp_server.h"
 #include "ui/resources_for_editing.h"
@@ -35,12 +36,6 @@ const QString single_text = QStringLiteral("О следующих попытка
                                            "сообщаться не будет.");
 const QString crowd_text = QStringLiteral("Попытки соединения идут со столь многих адресов, что о попытках с ещё не "
                                           "упомянутых адресов в течение минуты сообщаться не будет.");
-
-quint16 free_port()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
-}
 
 // Entries of tcp_allow as the configuration reader makes them.
 std::vector<Ip_network> networks(const QStringList &entries)
@@ -77,12 +72,6 @@ std::unique_ptr<QTcpSocket> connect_from(const QHostAddress &from, const QHostAd
     return socket;
 }
 
-QByteArray receive(QTcpSocket &socket, int n)
-{
-    (void)QTest::qWaitFor([&] { return socket.bytesAvailable() >= n; }, 5000);
-    return socket.readAll();
-}
-
 } // namespace
 
 class Tst_peer_access : public QObject {
@@ -100,19 +89,13 @@ private:
     std::unique_ptr<Sim_server> sim;
     quint16 port = 0;
 
-    QString log_contents() const
-    {
-        QFile f(log_path);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-
     int refusals_logged() const { return log_contents().count(QStringLiteral("Отклонено соединение")); }
 
     // One Tcp_server in this thread beside a link that never connects.
     void start_server()
     {
         engine.reset(new Engine);
-        link.reset(new Ws_connection(*engine));
+        link.reset(new Ws_connection);
         port = free_port();
         QVERIFY(port);
         server = new Tcp_server(*link, eui, Device_params{51, port});
@@ -163,9 +146,7 @@ private slots:
         log_path = dir.filePath(QStringLiteral("access.log"));
         QFile::remove(log_path);
         set_log_file_name(log_path.toUtf8());
-        reset_settings();
-        reset_shared_state();
-        reset_devices();
+        reset_process_state();
         reset_refusal_log();
         refusal_log().set_clock([this] { return now_ms.load(); });
         settings.trace_tcp = Trace_level::all;
@@ -185,9 +166,7 @@ private slots:
         engine.reset();
         sim.reset();
         reset_refusal_log();
-        reset_shared_state();
-        reset_devices();
-        reset_settings();
+        reset_process_state();
     }
 
     void cleanupTestCase() { reset_log_file_name(); }
@@ -228,7 +207,7 @@ private slots:
     {
         settings.tcp_listen = QHostAddress(QStringLiteral("192.0.2.1"));
         engine.reset(new Engine);
-        link.reset(new Ws_connection(*engine));
+        link.reset(new Ws_connection);
         port = free_port();
         try {
             new Tcp_server(*link, eui, Device_params{51, port});
