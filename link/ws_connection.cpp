@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QMutexLocker>
-#include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTimerEvent>
 #include <QUrl>
@@ -74,14 +73,6 @@ QString text_reply_timeout()
     return text;
 }
 
-QString text_no_certificate()
-{
-    static const QString text =
-        tr_log("Удалось соединиться с сервером QUVO-LoRa, но не удалось узнать его сертификат (чтобы сравнить "
-               "с тем, который указан в нашем файле конфигурации).");
-    return text;
-}
-
 QString with_error(const QString &text, QAbstractSocket::SocketError error, const QString &error_string)
 {
     return text.arg(static_cast<int>(error)).arg(error_string);
@@ -121,13 +112,11 @@ void Ws_connection::start_connect()
     if (!start_response_timer(settings.ws_connect_timeout, 78))
         return;
     if (!settings.ws_cert.isNull()) {
-        // With no trusted authority every server certificate raises TLS errors, and
-        // on_ssl_error compares it with the pinned one.
         QSslConfiguration tls = socket.sslConfiguration();
-        tls.setCaCertificates({});
-        tls.setPeerVerifyDepth(1);
+        Certificate_check::prepare(tls);
         socket.setSslConfiguration(tls);
     }
+    certificate.start();
     flags |= connecting | expect_disconnected | expect_error;
     socket.open(QUrl(settings.ws_url));
 }
@@ -364,63 +353,8 @@ void Ws_connection::reconcile(bool after_list)
 
 void Ws_connection::on_ssl_error(const QList<QSslError> &errors)
 {
-    try {
-        const QSslCertificate &pinned = settings.ws_cert;
-        if (pinned.isNull())
-            return;
-        if (errors.isEmpty()) {
-            log_line(text_no_certificate());
-            return;
-        }
-        bool matched = false;
-        QSslCertificate mismatching;
-        for (const QSslError &error : errors) {
-            const QSslCertificate certificate = error.certificate();
-            if (error.error() == QSslError::SelfSignedCertificate) {
-                if (certificate.isNull()) {
-                    log_unexpected(place_code(module, 101));
-                } else if (certificate == pinned) {
-                    flags |= cert_accepted;
-                    socket.ignoreSslErrors(errors);
-                } else {
-                    report_cert_mismatch(certificate);
-                }
-                return;
-            }
-            if (certificate.isNull())
-                continue;
-            if (certificate == pinned)
-                matched = true;
-            else
-                mismatching = certificate;
-        }
-        if (!mismatching.isNull()) {
-            report_cert_mismatch(mismatching);
-        } else if (matched) {
-            flags |= cert_accepted;
-            socket.ignoreSslErrors(errors);
-        } else {
-            log_line(text_no_certificate());
-        }
-    } catch (const std::exception &e) {
-        log_exception(e, text_no_certificate());
-    } catch (...) {
-        log_unexpected(place_code(module, 46));
-    }
-}
-
-void Ws_connection::report_cert_mismatch(const QSslCertificate &certificate)
-{
-    static const QString text =
-        tr_log("Удалось соединиться с сервером QUVO-LoRa, но его сертификат не совпадает с тем, который указан "
-               "в нашем файле конфигурации. Текст сертификата (в формате %1): «\n%2\n».");
-    if (settings.ws_cert_format == QSsl::Der) {
-        const QByteArray der = certificate.toDer();
-        const int end = der.indexOf('\0');
-        log_line(text.arg(QStringLiteral("DER"), QString::fromLatin1(end < 0 ? der : der.left(end))));
-    } else {
-        log_line(text.arg(QStringLiteral("PEM"), QString::fromLatin1(certificate.toPem())));
-    }
+    if (certificate.on_errors(errors))
+        socket.ignoreSslErrors(errors);
 }
 
 void Ws_connection::on_connected()
@@ -430,23 +364,11 @@ void Ws_connection::on_connected()
             fatal_stop(unexpected_error_text(place_code(module, 79)));
             return;
         }
-        const bool accepted = flags & cert_accepted;
-        flags &= ~(connecting | cert_accepted);
+        flags &= ~connecting;
         flags |= connected;
-        if (!settings.ws_cert.isNull() && !accepted) {
-            const QSslConfiguration tls = socket.sslConfiguration();
-            if (tls.isNull() || tls.peerCertificate().isNull()) {
-                log_line(tr_log("Удалось подключиться к серверу QUVO-LoRa, но соединение не является безопасным "
-                                "(«wss:\\»). Поскольку у нас в конфигурации указан требуемый сертификат сервера, "
-                                "не разрешаем такое соединение."));
-                close_socket();
-                return;
-            }
-            if (tls.peerCertificate() != settings.ws_cert) {
-                report_cert_mismatch(tls.peerCertificate());
-                close_socket();
-                return;
-            }
+        if (!certificate.on_connected(socket.sslConfiguration())) {
+            close_socket();
+            return;
         }
         log_line(tr_log("Установлено соединение с сервером QUVO-LoRa."));
         if (flags & shutting_down) {
@@ -512,7 +434,7 @@ void Ws_connection::on_binary_message(const QByteArray &message)
 
 void Ws_connection::bad_message()
 {
-    flags &= ~(connecting | connected | devlist_queued | cert_accepted);
+    flags &= ~(connecting | connected | devlist_queued);
     socket.abort();
     link_lost();
 }
@@ -520,7 +442,7 @@ void Ws_connection::bad_message()
 void Ws_connection::on_error(QAbstractSocket::SocketError error)
 {
     const quint8 was = flags;
-    flags &= ~(connecting | connected | devlist_queued | expect_error | cert_accepted);
+    flags &= ~(connecting | connected | devlist_queued | expect_error);
     const QString error_string = socket.errorString();
     if (was & connecting) {
         log_line(with_error(text_connect_error(), error, error_string));
@@ -558,7 +480,7 @@ void Ws_connection::on_error(QAbstractSocket::SocketError error)
 void Ws_connection::on_disconnected()
 {
     const quint8 was = flags;
-    flags &= ~(connecting | connected | devlist_queued | expect_disconnected | cert_accepted);
+    flags &= ~(connecting | connected | devlist_queued | expect_disconnected);
     if (was & connecting) {
         log_line(text_connect_failed());
         fail_before_ready();
@@ -608,7 +530,7 @@ void Ws_connection::timerEvent(QTimerEvent *event)
 void Ws_connection::on_response_timeout()
 {
     const quint8 was = flags;
-    flags &= ~(connecting | connected | devlist_queued | reconnect_wait | cert_accepted);
+    flags &= ~(connecting | connected | devlist_queued | reconnect_wait);
     if (was & connecting) {
         log_line(tr_log("Тайм-аут установления соединения WebSocket с сервером QUVO-LoRa (ждали более %1 "
                         "миллисекунд).")

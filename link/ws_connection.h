@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/certificate_check.h"
 #include "link/downlink.h"
 #include "link/link_events.h"
 #include "link/send_queue.h"
@@ -11,7 +12,6 @@
 #include <QSslError>
 #include <QWebSocket>
 
-class QSslCertificate;
 class Tcp_server;
 
 // The program's one link to the network server. It lives in the exchange thread: it
@@ -91,7 +91,6 @@ private:
     static constexpr quint8 expect_error = 0x10;
     static constexpr quint8 reconnect_wait = 0x20;
     static constexpr quint8 shutting_down = 0x40;
-    static constexpr quint8 cert_accepted = 0x80;
 
     void send_text(const QString &text);
     void send_devlist();
@@ -104,7 +103,6 @@ private:
     void bad_message();
 
     void reconcile(bool after_list);
-    void report_cert_mismatch(const QSslCertificate &certificate);
     void close_socket();
     void fail_before_ready();
     void link_lost();
@@ -125,6 +123,7 @@ private:
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
     Send_queue queue;
     Server_protocol protocol{*this};
+    Certificate_check certificate;
     Handler reply_handler = Handler::unexpected;
     int period_timer = 0;
     int response_timer = 0;
