@@ -96,8 +96,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("test.log"))));
+        QVERIFY(log_in(dir));
     }
     void init()
     {

@@ -1,5 +1,6 @@
 #include "app/fonts.h"
 #include "app/log.h"
+#include "support/test_support.h"
 
 #include <QApplication>
 #include <QFile>
@@ -36,8 +37,7 @@ private:
 
 void Tst_fonts::init()
 {
-    QVERIFY(dir.isValid());
-    set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("test.log"))));
+    QVERIFY(log_in(dir));
     application_font = QApplication::font();
     tool_tip_font = QToolTip::font();
     reset_fonts();

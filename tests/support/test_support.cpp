@@ -21,6 +21,14 @@ QString log_contents()
     return QString::fromUtf8(file.readAll());
 }
 
+bool log_in(const QTemporaryDir &dir)
+{
+    if (!dir.isValid())
+        return false;
+    set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("test.log"))));
+    return true;
+}
+
 void log_per_test(const QTemporaryDir &dir)
 {
     QString name = QString::fromLatin1(QTest::currentTestFunction());

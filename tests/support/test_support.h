@@ -14,6 +14,9 @@ class QTemporaryDir;
 // The whole current log file; empty when there is none yet.
 QString log_contents();
 
+// Logs to test.log in dir; false when dir could not be made.
+bool log_in(const QTemporaryDir &dir);
+
 // Logs to a file of its own in dir for the current test function (and data row).
 void log_per_test(const QTemporaryDir &dir);
 

@@ -58,8 +58,7 @@ private:
 
 void Tst_ws_parser::initTestCase()
 {
-    QVERIFY(dir.isValid());
-    set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("test.log"))));
+    QVERIFY(log_in(dir));
 }
 
 void Tst_ws_parser::line_counting_data()
