@@ -5,7 +5,6 @@
 
 #include <QMutexLocker>
 
-QMutex state_mutex;
 quint8 state_flags = 0;
 Main_window *registered_main_window = nullptr;
 Ws_connection *registered_ws_connection = nullptr;

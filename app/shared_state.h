@@ -1,21 +1,18 @@
 #pragma once
 
+#include "app/state_mutex.h"
 #include "link/server_device.h"
 
 #include <QMap>
-#include <QMutex>
 #include <QVector>
 #include <QtGlobal>
 
-// State shared by the main thread and the exchange thread. Every variable here
-// (and served_devices/served_ports of config/devices.h) is guarded by state_mutex,
-// which is held only for short copy-or-update sections and never while emitting.
+// State shared by the main thread and the exchange thread. Every variable here is
+// guarded by state_mutex.
 
 class Main_window;
 class Ws_connection;
 class Tcp_server;
-
-extern QMutex state_mutex;
 
 // Bits of state_flags.
 constexpr quint8 link_started = 0x01;

@@ -3,9 +3,11 @@
 # a lower one (cmake/check_layers.cmake), so that no cycle can come back unnoticed.
 set(QUVO_LAYERS base config exchange ui app)
 
-# Errors, the log, the command line and the text parsers.
+# Errors, the log, the command line, the text parsers and the lock of the state shared
+# between threads.
 set(QUVO_LAYER_base
-    app/err.* app/log.* app/build_info.h app/version.* app/command_line.* parser/*)
+    app/err.* app/log.* app/build_info.h app/version.* app/command_line.* app/state_mutex.*
+    parser/*)
 # The settings and the served devices, read from their files.
 set(QUVO_LAYER_config config/*)
 # The exchange thread: the server link, the modems' TCP servers and the state shared

@@ -1,0 +1,3 @@
+#include "app/state_mutex.h"
+
+QMutex state_mutex;
