@@ -5,6 +5,7 @@
 #include "app/fonts.h"
 #include "app/log.h"
 #include "app/shared_state.h"
+#include "config/devices.h"
 #include "link/ws_connection.h"
 #include "tcp/tcp_server.h"
 #include "ui/dialog_add_device.h"
@@ -16,43 +17,28 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFontMetrics>
-#include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMutexLocker>
 #include <QPushButton>
-#include <QStandardItemModel>
+#include <QStandardItem>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <exception>
+#include <iterator>
+#include <vector>
 
 namespace {
 
 constexpr unsigned module = 3;
-constexpr int min_margin = 12;
-
-const QString &check_mark()
-{
-    static const QString mark = QStringLiteral("√");
-    return mark;
-}
-
-const QString &blank()
-{
-    static const QString text = QStringLiteral(" ");
-    return text;
-}
 
 // Walks the rows, the running TCP servers and the server's list together, all in
 // ascending EUI. The caller holds state_mutex.
-std::vector<Dialog_devices::Row_status> status_of(const std::vector<Eui> &euis, bool with_names)
+std::vector<Devices_table::Row_status> status_of(const std::vector<Eui> &euis, bool with_names)
 {
-    std::vector<Dialog_devices::Row_status> status(euis.size());
+    std::vector<Devices_table::Row_status> status(euis.size());
     auto server = tcp_servers.cbegin();
     auto listed = reachable_modems.cbegin();
     for (std::size_t i = 0; i < euis.size(); ++i) {
@@ -77,117 +63,6 @@ std::vector<Dialog_devices::Row_status> status_of(const std::vector<Eui> &euis, 
 
 }
 
-Dialog_devices::Table::Table(QWidget *parent)
-    : Table_with_proxy(place_code(module, 1), parent)
-{
-    const Resources_for_editing &res = Resources_for_editing::get();
-    setFont(font_small());
-    QStandardItemModel &model = source();
-    model.setColumnCount(column_count);
-    const struct {
-        const QString &text;
-        const QString &tip;
-    } headers[column_count] = {
-        {res.eui_label, res.eui_tip},       {res.port_header, res.port_tip},
-        {res.frame_header, res.frame_tip},  {res.avail_header, res.avail_tip},
-        {res.client_header, res.client_tip}, {res.name_label, res.name_tip},
-    };
-    for (int column = 0; column < column_count; ++column) {
-        auto *header = new QStandardItem(headers[column].text);
-        header->setToolTip(headers[column].tip);
-        model.setHorizontalHeaderItem(column, header);
-    }
-
-    const QFontMetrics metrics(font_small_mono(), this);
-    int d = 0;
-    int h = 0;
-    hex_digit_widths(metrics, d, h);
-    const int m = std::max(d, min_margin);
-    const int mark = metrics.horizontalAdvance(check_mark());
-    preferred_widths[eui_column] = m + 16 * h;
-    preferred_widths[port_column] = m + 5 * d;
-    preferred_widths[frame_column] = m + 4 * d;
-    preferred_widths[avail_column] = m + mark;
-    preferred_widths[client_column] = m + mark;
-    preferred_widths[name_column] = m + 32 * h;
-}
-
-int Dialog_devices::Table::sizeHintForColumn(int column) const
-{
-    if (column >= column_count) {
-        log_unexpected(place_code(module, 2));
-        return -1;
-    }
-    if (column < 0)
-        return Table_with_proxy::sizeHintForColumn(column);
-    return preferred_widths[column];
-}
-
-void Dialog_devices::Table::fill_devices()
-{
-    QStandardItemModel &model = source();
-    model.removeRows(0, model.rowCount());
-    model.setRowCount(static_cast<int>(served_devices.size()));
-    const auto cell = [](QStandardItem *item) {
-        item->setTextAlignment(Qt::AlignCenter);
-        item->setFont(font_small_mono());
-        return item;
-    };
-    int row = 0;
-    for (const auto &device : served_devices) {
-        model.setItem(row, eui_column, cell(new Eui_item(device.first)));
-        model.setItem(row, port_column,
-                      cell(new QStandardItem(QString::number(device.second.tcp_port))));
-        model.setItem(row, frame_column,
-                      cell(new QStandardItem(QString::number(device.second.max_frame))));
-        for (int column = avail_column; column < column_count; ++column)
-            model.setItem(row, column, cell(new QStandardItem(blank())));
-        ++row;
-    }
-}
-
-std::vector<Eui> Dialog_devices::Table::row_euis() const
-{
-    const QStandardItemModel &model = source();
-    std::vector<Eui> euis;
-    euis.reserve(static_cast<std::size_t>(model.rowCount()));
-    for (int row = 0; row < model.rowCount(); ++row) {
-        const Eui_item *item = as_eui_item(model.item(row, eui_column));
-        euis.push_back(item != nullptr ? item->eui() : 0);
-    }
-    return euis;
-}
-
-void Dialog_devices::Table::show_status(const std::vector<Dialog_devices::Row_status> &status, bool with_names)
-{
-    const Resources_for_editing &res = Resources_for_editing::get();
-    QStandardItemModel &model = source();
-    const int rows = std::min(model.rowCount(), static_cast<int>(status.size()));
-    for (int row = 0; row < rows; ++row) {
-        const Row_status &s = status[static_cast<std::size_t>(row)];
-        set_cell(row, avail_column, s.available ? check_mark() : blank(), res.available_brush);
-        set_cell(row, client_column, s.client ? check_mark() : blank(), res.client_brush);
-        if (with_names)
-            set_cell(row, name_column, s.listed ? s.name : blank(), res.available_brush);
-    }
-}
-
-void Dialog_devices::Table::clear_status()
-{
-    QStandardItemModel &model = source();
-    for (int row = 0; row < model.rowCount(); ++row)
-        for (int column = avail_column; column < column_count; ++column)
-            set_cell(row, column, blank(), QBrush());
-}
-
-void Dialog_devices::Table::set_cell(int row, int column, const QString &text, const QBrush &brush)
-{
-    if (QStandardItem *item = source().item(row, column)) {
-        item->setText(text);
-        item->setForeground(brush);
-    }
-}
-
 Dialog_devices::Dialog_devices(QWidget *parent)
     : QDialog(parent, Resources_for_editing::window_flags)
 {
@@ -201,7 +76,7 @@ Dialog_devices::Dialog_devices(QWidget *parent)
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 
-    table = new Table(this);
+    table = new Devices_table(this);
     rows->addWidget(table);
     refresh();
     table->fit_columns();
@@ -243,7 +118,8 @@ Dialog_devices::~Dialog_devices() = default;
 
 void Dialog_devices::on_filter_field_changed(int index)
 {
-    static const int columns[] = {eui_column, port_column, frame_column, name_column, -1};
+    static const int columns[] = {Devices_table::eui_column, Devices_table::port_column,
+                                  Devices_table::frame_column, Devices_table::name_column, -1};
     if (index < 0 || index >= static_cast<int>(std::size(columns))) {
         log_unexpected(place_code(module, 3));
         return;
@@ -268,7 +144,7 @@ void Dialog_devices::on_btn_add_clicked()
 void Dialog_devices::on_btn_edit_clicked()
 {
     guarded([this]() {
-        if (QStandardItem *item = table->selected_item(eui_column))
+        if (QStandardItem *item = table->selected_item(Devices_table::eui_column))
             edit(item);
     });
 }
@@ -276,7 +152,7 @@ void Dialog_devices::on_btn_edit_clicked()
 void Dialog_devices::on_double_click(const QModelIndex &index)
 {
     guarded([this, &index]() {
-        if (QStandardItem *item = table->item_in_row_of(index, eui_column))
+        if (QStandardItem *item = table->item_in_row_of(index, Devices_table::eui_column))
             edit(item);
     });
 }
@@ -284,7 +160,7 @@ void Dialog_devices::on_double_click(const QModelIndex &index)
 void Dialog_devices::on_btn_delete_clicked()
 {
     guarded([this]() {
-        if (QStandardItem *item = table->selected_item(eui_column))
+        if (QStandardItem *item = table->selected_item(Devices_table::eui_column))
             remove(item);
     });
 }
@@ -392,7 +268,7 @@ void Dialog_devices::refresh()
 {
     table->fill_devices();
     const std::vector<Eui> euis = table->row_euis();
-    std::vector<Row_status> status;
+    std::vector<Devices_table::Row_status> status;
     bool ready = false;
     {
         QMutexLocker lock(&state_mutex);
@@ -410,7 +286,7 @@ void Dialog_devices::refresh()
 void Dialog_devices::on_servers_changed()
 {
     const std::vector<Eui> euis = table->row_euis();
-    std::vector<Row_status> status;
+    std::vector<Devices_table::Row_status> status;
     bool ready = false;
     {
         QMutexLocker lock(&state_mutex);
@@ -431,7 +307,7 @@ void Dialog_devices::on_servers_changed()
 void Dialog_devices::on_clients_changed()
 {
     const std::vector<Eui> euis = table->row_euis();
-    std::vector<Row_status> status;
+    std::vector<Devices_table::Row_status> status;
     {
         QMutexLocker lock(&state_mutex);
         state_flags &= static_cast<quint8>(~clients_changed_pending);

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "config/devices.h"
-#include "ui/table_with_proxy.h"
+#include "ui/devices_table.h"
 
 #include <QDialog>
-#include <QString>
 
 #include <functional>
-#include <vector>
 
 class QLineEdit;
+class QModelIndex;
+class QStandardItem;
 
 // The list of served modems with the live state of each, and the buttons that add,
 // change and delete entries. Every change is saved to the devices file at once and
@@ -22,38 +22,7 @@ public:
     explicit Dialog_devices(QWidget *parent);
     ~Dialog_devices() override;
 
-    enum Column { eui_column, port_column, frame_column, avail_column, client_column, name_column,
-                  column_count };
-
-    // What the status columns of one row show.
-    struct Row_status {
-        bool available = false;     // a TCP server runs for the modem
-        bool client = false;        // and has a client
-        bool listed = false;        // the network server lists the modem
-        QString name;
-    };
-
-    class Table : public Table_with_proxy {
-    public:
-        explicit Table(QWidget *parent);
-
-        // One row per served modem in EUI order: EUI, port and maximum frame; status blank.
-        void fill_devices();
-        std::vector<Eui> row_euis() const;
-        // The status of the rows in order; names only when with_names.
-        void show_status(const std::vector<Row_status> &status, bool with_names);
-        void clear_status();
-
-    protected:
-        int sizeHintForColumn(int column) const override;
-
-    private:
-        void set_cell(int row, int column, const QString &text, const QBrush &brush);
-
-        int preferred_widths[column_count];
-    };
-
-    Table &table_view() const { return *table; }
+    Devices_table &table_view() const { return *table; }
 
 signals:
     void update_servers();
@@ -82,7 +51,7 @@ private:
     void changed(bool count_changed);
     void refresh();
 
-    Table *table;
+    Devices_table *table;
     QLineEdit *filter;
     bool status_shown = false;
 };
