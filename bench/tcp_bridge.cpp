@@ -324,7 +324,7 @@ void bench_round_trip()
     constexpr int rounds = 300;
     Sim_thread sim({modem(first_eui, Modem_behaviour::echo)});
     const std::vector<quint16> ports = free_ports(1);
-    served_devices[first_eui] = Device_params{51, ports[0]};
+    served_model.add({first_eui, Device_params{51, ports[0]}});
 
     std::vector<double> bare, bridged;
     Bare_client ws(sim.url);
@@ -380,7 +380,7 @@ void bench_downlink_rate(int served)
     Sim_thread sim(list);
     const std::vector<quint16> ports = free_ports(served);
     for (int i = 0; i < served; ++i)
-        served_devices[first_eui + i] = Device_params{51, ports[i]};
+        served_model.add({first_eui + i, Device_params{51, ports[i]}});
 
     Bare_thread bare_client(sim.url);
     auto engine = start_engine(sim.url, served);
@@ -455,7 +455,7 @@ void bench_thousand_modems()
         list << modem(first_eui + i, Modem_behaviour::silent);
     const std::vector<quint16> ports = free_ports(modems);
     for (int i = 0; i < modems; ++i)
-        served_devices[first_eui + i] = Device_params{51, ports[i]};
+        served_model.add({first_eui + i, Device_params{51, ports[i]}});
 
     // End to end: from the simulator reading the list request to 1000 servers listening.
     std::vector<double> list_ms;
@@ -556,7 +556,7 @@ void bench_flood()
     });
     const std::vector<quint16> ports = free_ports(flooders + 1);
     for (int i = 0; i <= flooders; ++i)
-        served_devices[first_eui + i] = Device_params{9999, ports[i]};
+        served_model.add({first_eui + i, Device_params{9999, ports[i]}});
     auto engine = start_engine(sim.url, flooders + 1);
     auto clients = connect_clients(ports);
     const std::unique_ptr<QTcpSocket> probe = std::move(clients.back());

@@ -12,9 +12,6 @@
 
 #include <cstring>
 
-Served_devices served_devices;
-Served_ports served_ports;
-
 QString format_eui(Eui eui)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -29,8 +26,7 @@ QString format_eui(Eui eui)
 
 void reset_devices()
 {
-    served_ports.clear();
-    served_devices.clear();
+    served_model.clear();
 }
 
 namespace {
@@ -123,18 +119,20 @@ void read_devices()
     p.skip_spaces();
     while (*p.cur) {
         const Device_statement d = read_statement(p);
-        if (served_devices.count(d.eui)) {
+        switch (served_model.try_add({d.eui, d.params})) {
+        case Served_devices_model::Clash::eui:
             log_line(tr_parser("Файл со списком устройств («%1») несколько раз упоминает устройство с eui=0x%2. Все упоминания кроме первого игнорируются.")
                          .arg(file_name, format_eui(d.eui)));
-        } else if (served_ports.count(d.params.tcp_port)) {
+            break;
+        case Served_devices_model::Clash::port:
             log_line(tr_parser("Файл со списком устройств «%1» несколько раз упоминает один и тот же номер порта TCP: %2. Все упоминания кроме первого игнорируются.")
                          .arg(file_name, QString::number(d.params.tcp_port)));
-        } else {
-            const auto entry = served_devices.emplace(d.eui, d.params).first;
-            served_ports.emplace(d.params.tcp_port, entry);
+            break;
+        case Served_devices_model::Clash::none:
             if (!is_servable(d.params))
                 log_line(tr_parser("Файл со списком устройств «%1» назначает радиомодему с eui=0x%2 порт TCP %3. Этот радиомодем не будет обслуживаться: номер порта должен быть в диапазоне 1...65535.")
                              .arg(file_name, format_eui(d.eui), QString::number(d.params.tcp_port)));
+            break;
         }
         p.skip_spaces();
     }

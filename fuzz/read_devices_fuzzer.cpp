@@ -15,12 +15,8 @@ namespace {
 
 bool maps_agree()
 {
-    if (served_ports.size() != served_devices.size())
+    if (!served_model.consistent())
         return false;
-    for (const auto &port : served_ports) {
-        if (port.second->second.tcp_port != port.first)
-            return false;
-    }
     for (const auto &device : served_devices) {
         if (device.second.max_frame < 1 || device.second.max_frame > 9999)
             return false;

@@ -23,12 +23,6 @@ struct Filter_row {
 };
 Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields);
 
-// What the three fields of a device dialog hold once read.
-struct Device_entry {
-    Eui eui = 0;
-    Device_params params;
-};
-
 // The EUI, TCP port and maximum frame rows of the add and edit dialogs: each a
 // label and a line edit with the same tool tip.
 class Device_fields {

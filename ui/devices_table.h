@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/devices.h"
+#include "config/served_devices_model.h"
 #include "ui/table_with_proxy.h"
 
 #include <QString>

@@ -1,17 +1,13 @@
 #include "ui/dialog_add_device.h"
 
-#include "app/err.h"
 #include "app/error_box.h"
 #include "app/fonts.h"
 #include "app/log.h"
-#include "app/shared_state.h"
 #include "ui/dialog_modems.h"
 #include "ui/resources_for_editing.h"
 
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QMutexLocker>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,15 +20,6 @@ constexpr int port_length = 5;
 constexpr int frame_length = 4;
 constexpr unsigned module = 4;
 
-}
-
-int first_free_port()
-{
-    int port = Resources_for_editing::first_port;
-    for (auto it = served_ports.lower_bound(static_cast<std::uint16_t>(port));
-         it != served_ports.end() && it->first == port; ++it)
-        ++port;
-    return port <= 65535 ? port : -1;
 }
 
 Dialog_add_device::Dialog_add_device(QWidget *parent)
@@ -56,7 +43,7 @@ Dialog_add_device::Dialog_add_device(QWidget *parent)
         pick);
     connect(pick, &QPushButton::clicked, this, &Dialog_add_device::on_btn_eui_clicked);
 
-    const int port = first_free_port();
+    const int port = served_model.first_free_port(Resources_for_editing::first_port);
     if (port >= 0)
         field_rows->port_edit().setText(QString::number(port));
     field_rows->frame_edit().setText(QStringLiteral("51"));
@@ -75,25 +62,7 @@ Dialog_add_device::~Dialog_add_device() = default;
 void Dialog_add_device::accept()
 {
     try {
-        const Device_entry entry = field_rows->read();
-        if (served_devices.count(entry.eui) != 0)
-            throw Err(QCoreApplication::translate(
-                          "add_device",
-                          "Радиомодем с адресом 0x%1 уже есть в списке радиомодемов, "
-                          "подлежащих обслуживанию.")
-                          .arg(format_eui(entry.eui)));
-        if (served_ports.count(entry.params.tcp_port) != 0)
-            throw Err(QCoreApplication::translate(
-                          "add_device",
-                          "Порт TCP %1 уже занят (другим радиомодемом из списка радиомодемов, "
-                          "подлежащих обслуживанию).")
-                          .arg(entry.params.tcp_port));
-        Served_devices::iterator record;
-        {
-            QMutexLocker lock(&state_mutex);
-            record = served_devices.emplace(entry.eui, entry.params).first;
-        }
-        served_ports.emplace(entry.params.tcp_port, record);
+        served_model.add(field_rows->read());
     } catch (const std::exception &e) {
         report_exception(e, this);
         return;

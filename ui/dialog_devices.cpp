@@ -191,7 +191,7 @@ void Dialog_devices::edit(QStandardItem *item)
     const auto record = record_of(item);
     if (record == served_devices.end())
         return;
-    Dialog_edit_device dialog(record->first, record, this);
+    Dialog_edit_device dialog(record->first, record->second, this);
     if (dialog.exec() == QDialog::Accepted)
         changed(false);
 }
@@ -221,19 +221,11 @@ void Dialog_devices::remove(QStandardItem *item)
         report_unexpected(place_code(module, 5), this);
         return;
     }
-    const auto port = served_ports.find(record->second.tcp_port);
-    if (port != served_ports.end() && port->second == record)
-        served_ports.erase(port);
-    else
-        log_unexpected(place_code(module, 6));
-    {
-        QMutexLocker lock(&state_mutex);
-        served_devices.erase(record);
-    }
+    served_model.remove(record->first);
     changed(true);
 }
 
-Served_devices::iterator Dialog_devices::record_of(QStandardItem *item)
+Served_devices::const_iterator Dialog_devices::record_of(QStandardItem *item)
 {
     const Eui_item *eui_item = as_eui_item(item);
     const auto record = eui_item != nullptr ? served_devices.find(eui_item->eui()) : served_devices.end();

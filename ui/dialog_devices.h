@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/devices.h"
+#include "config/served_devices_model.h"
 #include "ui/devices_table.h"
 
 #include <QDialog>
@@ -46,7 +46,7 @@ private:
     void edit(QStandardItem *item);
     void remove(QStandardItem *item);
     // The record behind a row's EUI cell; none, reported, for a row that names no record.
-    Served_devices::iterator record_of(QStandardItem *item);
+    Served_devices::const_iterator record_of(QStandardItem *item);
     // Saves the list, tells the link and the main window, and shows the new list.
     void changed(bool count_changed);
     void refresh();

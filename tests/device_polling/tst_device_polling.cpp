@@ -50,10 +50,14 @@ int clients()
     return clients_count;
 }
 
+// Adds the modem, or changes it when it is served already.
 void serve(quint64 eui, quint16 port, int max_frame = 100)
 {
-    QMutexLocker lock(&state_mutex);
-    served_devices[eui] = Device_params{max_frame, port};
+    const Device_entry entry{eui, Device_params{max_frame, port}};
+    if (served_devices.count(eui) != 0)
+        served_model.replace(eui, entry);
+    else
+        served_model.add(entry);
 }
 
 Sim_modem modem(quint64 eui)

@@ -23,12 +23,8 @@ QString served_list()
     QStringList items;
     for (const auto &entry : served_devices)
         items << QString("%1:%2:%3").arg(format_eui(entry.first)).arg(entry.second.tcp_port).arg(entry.second.max_frame);
-    if (served_ports.size() != served_devices.size())
-        return "maps differ in size";
-    for (const auto &port : served_ports) {
-        if (port.second->second.tcp_port != port.first)
-            return "port map points to the wrong device";
-    }
+    if (!served_model.consistent())
+        return "the port index differs from the devices";
     return items.join(' ');
 }
 
@@ -184,7 +180,7 @@ void Tst_devices::read()
 // The first statement wins; the EUI is logged in upper case, the port in decimal.
 void Tst_devices::duplicates_are_logged()
 {
-    served_devices.emplace(5, Device_params{1, 1});
+    add_served(5, 1, 1);
     write_file(settings.devices_file,
                "device(eui=00000000000000ab, tcp_port=4001)\n"
                "device(eui=00000000000000AB, tcp_port=4002, max_frame=1)\n"
@@ -223,7 +219,7 @@ void Tst_devices::port_zero_kept_but_not_served()
 
 void Tst_devices::missing_file()
 {
-    served_devices.emplace(5, Device_params{1, 1});
+    add_served(5, 1, 1);
     QCOMPARE(error_of(read_devices), QString("Не найден файл «%1».").arg(settings.devices_file));
 }
 
@@ -234,10 +230,8 @@ void Tst_devices::write_then_read()
         {1, {1, 0}},
         {Q_UINT64_C(0x8000000000000000), {51, 4001}},
     };
-    for (auto it = devices.begin(); it != devices.end(); ++it) {
-        const auto entry = served_devices.insert(*it).first;
-        served_ports.emplace(it->second.tcp_port, entry);
-    }
+    for (const auto &device : devices)
+        served_model.add({device.first, device.second});
     QCOMPARE(error_of(write_devices), QString());
 
     const QByteArray expected = "\xEF\xBB\xBF# Содержимое этого файла сформировано программой quvo_vevi2zar 1.10.0.\n\n"
@@ -284,10 +278,8 @@ void Tst_devices::write_failure_keeps_old_file()
     QFETCH(int, size_limit);
     const QByteArray old_content = "device(eui=0000000000000001, tcp_port=1)\n";
     write_file(settings.devices_file, old_content);
-    for (quint64 eui = 1; eui <= quint64(devices); ++eui) {
-        const auto entry = served_devices.emplace(eui, Device_params{51, std::uint16_t(eui)}).first;
-        served_ports.emplace(std::uint16_t(eui), entry);
-    }
+    for (quint64 eui = 1; eui <= quint64(devices); ++eui)
+        add_served(eui, quint16(eui));
 
     // Files may not grow past the limit for a moment; the log stays well below it.
     rlimit old_limit;

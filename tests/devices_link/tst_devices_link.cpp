@@ -64,12 +64,6 @@ void use_server(std::uint16_t port)
     settings.ws_password = QStringLiteral("secret");
 }
 
-void add_served(Eui eui, std::uint16_t port)
-{
-    const auto record = served_devices.emplace(eui, Device_params{51, port}).first;
-    served_ports.emplace(port, record);
-}
-
 bool link_registered()
 {
     QMutexLocker lock(&state_mutex);

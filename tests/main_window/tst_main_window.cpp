@@ -70,9 +70,9 @@ void Tst_main_window::init()
     QVERIFY(dir.isValid());
     set_log_file_name(dir.filePath(QStringLiteral("журнал.log")).toUtf8());
     settings.devices_file = QStringLiteral("мои устройства.cfg");
-    served_devices[0x70B3D5E75E000001ULL] = Device_params{51, 4001};
-    served_devices[0x70B3D5E75E000002ULL] = Device_params{51, 4002};
-    served_devices[0x70B3D5E75E000003ULL] = Device_params{51, 4003};
+    add_served(0x70B3D5E75E000001ULL, 4001);
+    add_served(0x70B3D5E75E000002ULL, 4002);
+    add_served(0x70B3D5E75E000003ULL, 4003);
 
     engine = std::make_unique<Engine>();
     window = std::make_unique<Main_window>(*engine);
@@ -300,11 +300,11 @@ void Tst_main_window::clients_change_while_not_ready_is_kept_for_later()
 
 void Tst_main_window::served_count_follows_the_devices_list()
 {
-    served_devices.erase(0x70B3D5E75E000001ULL);
+    served_model.remove(0x70B3D5E75E000001ULL);
     window->update_served_count();
     QCOMPARE(label("served")->text(), QStringLiteral("2"));
-    served_devices[0x0000000000000042ULL] = Device_params{51, 4042};
-    served_devices[0x0000000000000043ULL] = Device_params{51, 4043};
+    add_served(0x0000000000000042ULL, 4042);
+    add_served(0x0000000000000043ULL, 4043);
     registered_main_window->update_served_count();
     QCOMPARE(label("served")->text(), QStringLiteral("4"));
 }
@@ -365,9 +365,12 @@ void Tst_main_window::real_link_drives_the_window_and_exit_ends_it()
     settings.ws_reconnect_delay = 300;
     settings.ws_devlist_period = 150;
     const quint16 port = free_port();
-    served_devices[0x70B3D5E75E000001ULL].tcp_port = port;
-    served_devices[0x70B3D5E75E000002ULL].tcp_port = free_port();
-    served_devices[0x70B3D5E75E000003ULL].tcp_port = free_port();
+    const auto move_to = [](Eui eui, quint16 new_port) {
+        served_model.replace(eui, {eui, Device_params{51, new_port}});
+    };
+    move_to(0x70B3D5E75E000001ULL, port);
+    move_to(0x70B3D5E75E000002ULL, free_port());
+    move_to(0x70B3D5E75E000003ULL, free_port());
 
     wire_window(*window, *engine);
     engine->start();

@@ -112,10 +112,7 @@ private:
         sim->add_modem(modem);
         port = free_port();
         QVERIFY(port);
-        {
-            QMutexLocker lock(&state_mutex);
-            served_devices[eui] = Device_params{51, port};
-        }
+        served_model.add({eui, Device_params{51, port}});
         settings.ws_url = sim->url().toString();
         engine.reset(new Engine);
         engine->start();

@@ -52,6 +52,11 @@ void reset_process_state()
     reset_devices();
 }
 
+void add_served(quint64 eui, quint16 port, int max_frame)
+{
+    served_model.add({eui, Device_params{max_frame, port}});
+}
+
 QString positioned(int column, int line, const QString &text)
 {
     return QStringLiteral("Ошибка в %1-м символе %2-й строки текстового сообщения, пришедшего через соединение "

@@ -27,6 +27,9 @@ quint16 free_port();
 // of a fresh process, for test programs that run many cases in one process.
 void reset_process_state();
 
+// Adds a modem to the served ones, as the add dialog does; throws Err on a taken EUI or port.
+void add_served(quint64 eui, quint16 port, int max_frame = 51);
+
 // Runs read and gives the message of the Err it throws, or "" when none is thrown.
 template <typename F>
 QString error_of(F read)

@@ -102,8 +102,7 @@ private:
     quint16 serve(Eui eui, int max_frame = 51)
     {
         const quint16 port = free_port();
-        QMutexLocker lock(&state_mutex);
-        served_devices[eui] = Device_params{max_frame, port};
+        served_model.add({eui, Device_params{max_frame, port}});
         return port;
     }
 
@@ -525,10 +524,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral(".recv 0x{32}")), 5000);
         QTest::qWait(60);
         QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
-        {
-            QMutexLocker lock(&state_mutex);
-            served_devices[eui_a].max_frame = 77;
-        }
+        served_model.replace(eui_a, {eui_a, Device_params{77, served_devices.at(eui_a).tcp_port}});
         reconcile_now();
         QVERIFY(gone.wait(5000));
         client.reset();
@@ -580,10 +576,7 @@ private slots:
         client->write("2");
         client->disconnectFromHost();
         QTRY_COMPARE(clients(), 0);
-        {
-            QMutexLocker lock(&state_mutex);
-            served_devices.erase(eui_a);
-        }
+        served_model.remove(eui_a);
         reconcile_now();
         QTRY_VERIFY_WITH_TIMEOUT(!has_server(eui_a), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("shutdown_server_ok")), 5000);
