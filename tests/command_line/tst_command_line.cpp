@@ -2,6 +2,7 @@
 #include "app/error_box.h"
 #include "app/err.h"
 #include "app/log.h"
+#include "support/test_support.h"
 #include "app/program.h"
 #include "app/version.h"
 #include "support/modal_answer.h"
@@ -71,10 +72,8 @@ private:
 
 void Tst_command_line::init()
 {
-    QVERIFY(dir.isValid());
-    log_name = dir.filePath(QStringLiteral("test.log"));
-    QFile::remove(log_name);
-    set_log_file_name(QFile::encodeName(log_name));
+    log_name = fresh_log_in(dir);
+    QVERIFY(!log_name.isEmpty());
     reset_config_file_name();
 }
 

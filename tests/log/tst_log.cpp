@@ -1,5 +1,6 @@
 #include "app/err.h"
 #include "app/log.h"
+#include "support/test_support.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -53,10 +54,8 @@ private:
 
 void Tst_log::init()
 {
-    QVERIFY(dir.isValid());
-    log_name = dir.filePath(QStringLiteral("test.log"));
-    QFile::remove(log_name);
-    set_log_file_name(QFile::encodeName(log_name));
+    log_name = fresh_log_in(dir);
+    QVERIFY(!log_name.isEmpty());
 }
 
 void Tst_log::cleanup()

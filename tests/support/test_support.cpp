@@ -29,6 +29,15 @@ bool log_in(const QTemporaryDir &dir)
     return true;
 }
 
+QString fresh_log_in(const QTemporaryDir &dir)
+{
+    if (!log_in(dir))
+        return QString();
+    const QString name = QFile::decodeName(log_file_name());
+    QFile::remove(name);
+    return name;
+}
+
 void log_per_test(const QTemporaryDir &dir)
 {
     QString name = QString::fromLatin1(QTest::currentTestFunction());

@@ -17,6 +17,9 @@ QString log_contents();
 // Logs to test.log in dir; false when dir could not be made.
 bool log_in(const QTemporaryDir &dir);
 
+// Logs to an empty test.log in dir and gives its name; "" when dir could not be made.
+QString fresh_log_in(const QTemporaryDir &dir);
+
 // Logs to a file of its own in dir for the current test function (and data row).
 void log_per_test(const QTemporaryDir &dir);
 
