@@ -2,18 +2,6 @@
 
 #include "config/devices.h"
 
-#include <QCoreApplication>
-
-QString command_name(Command_kind command)
-{
-    static const QString names[] = {
-        QCoreApplication::translate("proto", "авторизация пользователя"),
-        QCoreApplication::translate("proto", "запрос списка устройств"),
-        QCoreApplication::translate("proto", "добавить данные в очередь для отправки на устройство"),
-    };
-    return names[static_cast<int>(command)];
-}
-
 QString json_escaped(const QString &text)
 {
     QString escaped;

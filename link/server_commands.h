@@ -5,11 +5,8 @@
 
 #include <cstddef>
 
-// The commands the link sends to the network server.
-enum class Command_kind { auth_req, get_device_appdata_req, send_data_req };
-
-// How messages name an outstanding command.
-QString command_name(Command_kind command);
+// The messages of the commands the link sends to the network server; their kinds, names and
+// reply handlers are rows of link/command_table.h.
 
 // The login and password are escaped as JSON strings, so that any text stays inside them.
 QString auth_req_text(const QString &login, const QString &password);

@@ -27,55 +27,11 @@ QString tr_log(const char *text)
     return QCoreApplication::translate("log", text);
 }
 
-QString text_connect_failed()
-{
-    static const QString text = tr_log("Не удалось установить соединение с сервером QUVO-LoRa.");
-    return text;
-}
-
 QString text_connect_error()
 {
     static const QString text =
         tr_log("Не удалось установить соединение с сервером QUVO-LoRa. Код ошибки = %1 («%2»).");
     return text;
-}
-
-QString text_lost_awaiting()
-{
-    static const QString text =
-        tr_log("Соединение с сервером QUVO-LoRa утеряно во время ожидания ответа на команду «%1».");
-    return text;
-}
-
-QString text_lost_awaiting_error()
-{
-    static const QString text = tr_log("Соединение с сервером QUVO-LoRa утеряно во время ожидания ответа "
-                                       "на команду «%1». Код ошибки = %2 («%3»).");
-    return text;
-}
-
-QString text_lost()
-{
-    static const QString text = tr_log("Утеряно соединение с сервером QUVO-LoRa.");
-    return text;
-}
-
-QString text_lost_error()
-{
-    static const QString text = tr_log("Утеряно соединение с сервером QUVO-LoRa. Код ошибки = %1 («%2»).");
-    return text;
-}
-
-QString text_reply_timeout()
-{
-    static const QString text = tr_log("Тайм-аут ожидания ответа на команду \"%1\" (с момента начала передачи "
-                                       "команды прошло более %2 миллисекунд).");
-    return text;
-}
-
-QString with_error(const QString &text, QAbstractSocket::SocketError error, const QString &error_string)
-{
-    return text.arg(static_cast<int>(error)).arg(error_string);
 }
 
 } // namespace
@@ -149,7 +105,7 @@ void Ws_connection::send_next()
 {
     switch (queue.take_next()) {
     case Send_queue::Command::none:
-        reply_handler = Handler::unsolicited;
+        reply_handler = Command_kind::idle;
         break;
     case Send_queue::Command::devlist:
         send_devlist();
@@ -162,18 +118,27 @@ void Ws_connection::send_next()
 
 void Ws_connection::send_devlist()
 {
-    if (!start_response_timer(settings.ws_devlist_timeout, 141))
-        return;
-    reply_handler = Handler::devlist_resp;
-    send_text(devlist_req_text());
+    if (start_reply_timer(Command_kind::get_device_appdata_req))
+        send_command(Command_kind::get_device_appdata_req, devlist_req_text());
 }
 
 void Ws_connection::send_downlink(const Downlink &message)
 {
-    if (!start_response_timer(settings.ws_data_timeout, 214))
-        return;
-    reply_handler = Handler::send_data_resp;
-    send_text(send_data_req_text(message.eui, message.data.constData(), std::size_t(message.data.size())));
+    if (start_reply_timer(Command_kind::send_data_req))
+        send_command(Command_kind::send_data_req,
+                     send_data_req_text(message.eui, message.data.constData(), std::size_t(message.data.size())));
+}
+
+bool Ws_connection::start_reply_timer(Command_kind kind)
+{
+    const Command_row &row = command_row(kind);
+    return start_response_timer(settings.*row.timeout, row.timer_place);
+}
+
+void Ws_connection::send_command(Command_kind kind, const QString &text)
+{
+    reply_handler = kind;
+    send_text(text);
 }
 
 void Ws_connection::send_text(const QString &text)
@@ -375,7 +340,7 @@ void Ws_connection::on_connected()
             close_socket();
             return;
         }
-        if (!start_response_timer(settings.ws_auth_timeout, 93))
+        if (!start_reply_timer(Command_kind::auth_req))
             return;
         bool notify = false;
         {
@@ -386,10 +351,9 @@ void Ws_connection::on_connected()
         }
         if (notify)
             emit servers_changed();
-        reply_handler = Handler::auth_resp;
-        send_text(auth_req_text(settings.ws_login, settings.ws_password));
+        send_command(Command_kind::auth_req, auth_req_text(settings.ws_login, settings.ws_password));
     } catch (const std::exception &e) {
-        log_exception(e, text_connect_failed());
+        log_exception(e, connect_failed_text());
         socket.abort();
     } catch (...) {
         log_unexpected(place_code(module, 47));
@@ -445,33 +409,11 @@ void Ws_connection::on_error(QAbstractSocket::SocketError error)
     flags &= ~(connecting | connected | devlist_queued | expect_error);
     const QString error_string = socket.errorString();
     if (was & connecting) {
-        log_line(with_error(text_connect_error(), error, error_string));
+        log_line(text_connect_error().arg(static_cast<int>(error)).arg(error_string));
         socket.abort();
         fail_before_ready();
     } else if (was & connected) {
-        switch (reply_handler) {
-        case Handler::auth_resp:
-            log_line(text_lost_awaiting_error().arg(command_name()).arg(static_cast<int>(error)).arg(error_string));
-            socket.abort();
-            fail_before_ready();
-            break;
-        case Handler::unexpected:
-            log_line(text_connect_failed());
-            socket.abort();
-            fail_before_ready();
-            break;
-        case Handler::devlist_resp:
-        case Handler::send_data_resp:
-            log_line(text_lost_awaiting_error().arg(command_name()).arg(static_cast<int>(error)).arg(error_string));
-            socket.abort();
-            link_lost();
-            break;
-        case Handler::unsolicited:
-            log_line(with_error(text_lost_error(), error, error_string));
-            socket.abort();
-            link_lost();
-            break;
-        }
+        fail_connected(Link_failure::error(static_cast<int>(error), error_string));
     } else if (!(was & expect_error)) {
         fatal_stop(unexpected_error_text(place_code(module, 126)));
     }
@@ -482,31 +424,10 @@ void Ws_connection::on_disconnected()
     const quint8 was = flags;
     flags &= ~(connecting | connected | devlist_queued | expect_disconnected);
     if (was & connecting) {
-        log_line(text_connect_failed());
+        log_line(connect_failed_text());
         fail_before_ready();
     } else if (was & connected) {
-        switch (reply_handler) {
-        case Handler::auth_resp:
-            if (!(was & shutting_down))
-                log_line(text_lost_awaiting().arg(command_name()));
-            fail_before_ready();
-            break;
-        case Handler::unexpected:
-            log_line(text_connect_failed());
-            fail_before_ready();
-            break;
-        case Handler::devlist_resp:
-        case Handler::send_data_resp:
-            if (!(was & shutting_down))
-                log_line(text_lost_awaiting().arg(command_name()));
-            link_lost();
-            break;
-        case Handler::unsolicited:
-            if (!(was & shutting_down))
-                log_line(text_lost());
-            link_lost();
-            break;
-        }
+        fail_connected(Link_failure::disconnected(was & shutting_down));
     } else if (!(was & expect_disconnected)) {
         fatal_stop(unexpected_error_text(place_code(module, 26)));
     }
@@ -538,38 +459,31 @@ void Ws_connection::on_response_timeout()
         socket.abort();
         fail_before_ready();
     } else if (was & connected) {
-        switch (reply_handler) {
-        case Handler::auth_resp:
-            log_line(text_reply_timeout().arg(command_name()).arg(settings.ws_auth_timeout));
-            socket.abort();
-            fail_before_ready();
-            break;
-        case Handler::unexpected:
-            log_line(text_connect_failed());
-            socket.abort();
-            fail_before_ready();
-            break;
-        case Handler::devlist_resp:
-            log_line(text_reply_timeout().arg(command_name()).arg(settings.ws_devlist_timeout));
-            socket.abort();
-            link_lost();
-            break;
-        case Handler::send_data_resp:
-            log_line(text_reply_timeout().arg(command_name()).arg(settings.ws_data_timeout));
-            socket.abort();
-            link_lost();
-            break;
-        case Handler::unsolicited:
-            log_unexpected(place_code(module, 61));
-            socket.abort();
-            link_lost();
-            break;
-        }
+        fail_connected(Link_failure::timeout());
     } else if (was & reconnect_wait) {
         stop_response_timer();
         start_connect();
     } else {
         fatal_stop(unexpected_error_text(place_code(module, 26)));
+    }
+}
+
+void Ws_connection::fail_connected(const Link_failure &failure)
+{
+    // The row is chosen before the abort, whose notifications may change the handler.
+    const Failure_end end = command_row(reply_handler).end;
+    const QString line = failure_line(reply_handler, failure);
+    if (!line.isEmpty())
+        log_line(line);
+    if (failure.event != Link_failure::Event::disconnected)
+        socket.abort();
+    switch (end) {
+    case Failure_end::before_ready:
+        fail_before_ready();
+        break;
+    case Failure_end::link_lost:
+        link_lost();
+        break;
     }
 }
 
@@ -618,7 +532,7 @@ void Ws_connection::drop_link()
 
 void Ws_connection::after_failure()
 {
-    reply_handler = Handler::unexpected;
+    reply_handler = Command_kind::unready;
     if (flags & shutting_down) {
         decrement_alive_count();
         return;
@@ -661,11 +575,11 @@ void Ws_connection::fatal_stop(const QString &text)
     stop_response_timer();
     stop_period_timer();
     drop_link();
-    reply_handler = Handler::unexpected;
+    reply_handler = Command_kind::unready;
     emit fatal_error();
 }
 
-// ---- Timers and names ----
+// ---- Timers ----
 
 bool Ws_connection::start_response_timer(int milliseconds, unsigned place)
 {
@@ -698,40 +612,7 @@ void Ws_connection::stop_period_timer()
         killTimer(std::exchange(period_timer, 0));
 }
 
-QString Ws_connection::command_name() const
-{
-    switch (reply_handler) {
-    case Handler::auth_resp:
-        return ::command_name(Command_kind::auth_req);
-    case Handler::devlist_resp:
-        return ::command_name(Command_kind::get_device_appdata_req);
-    case Handler::send_data_resp:
-        return ::command_name(Command_kind::send_data_req);
-    case Handler::unexpected:
-    case Handler::unsolicited:
-        break;
-    }
-    return QString();
-}
-
 void Ws_connection::read_reply(const QString &message)
 {
-    Server_protocol::Handler handler = &Server_protocol::handle_unexpected;
-    switch (reply_handler) {
-    case Handler::auth_resp:
-        handler = &Server_protocol::handle_auth_resp;
-        break;
-    case Handler::devlist_resp:
-        handler = &Server_protocol::handle_devlist_resp;
-        break;
-    case Handler::send_data_resp:
-        handler = &Server_protocol::handle_send_data_resp;
-        break;
-    case Handler::unsolicited:
-        handler = &Server_protocol::handle_unsolicited;
-        break;
-    case Handler::unexpected:
-        break;
-    }
-    protocol.read(message, handler);
+    protocol.read(message, command_row(reply_handler).reply_handler);
 }

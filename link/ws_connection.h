@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/certificate_check.h"
+#include "link/command_table.h"
 #include "link/downlink.h"
 #include "link/link_events.h"
 #include "link/send_queue.h"
@@ -81,9 +82,6 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    // Which reply the next text message is read as.
-    enum class Handler { unexpected, auth_resp, devlist_resp, send_data_resp, unsolicited };
-
     static constexpr quint8 connecting = 0x01;
     static constexpr quint8 connected = 0x02;
     static constexpr quint8 devlist_queued = 0x04;
@@ -93,6 +91,10 @@ private:
     static constexpr quint8 shutting_down = 0x40;
 
     void send_text(const QString &text);
+    // False (after fatal_stop) when the time-out of the command's reply cannot be started.
+    bool start_reply_timer(Command_kind kind);
+    // The reply of kind is read from now on.
+    void send_command(Command_kind kind, const QString &text);
     void send_devlist();
     // One send_data_req with 0x04 and the bytes on port 2.
     void send_downlink(const Downlink &message);
@@ -101,6 +103,8 @@ private:
     void on_response_timeout();
     void read_reply(const QString &message);
     void bad_message();
+    // A failure of a connected link, told and ended as the row of the awaited reply says.
+    void fail_connected(const Link_failure &failure);
 
     void reconcile(bool after_list);
     void close_socket();
@@ -117,14 +121,13 @@ private:
     bool start_delay_timer(int milliseconds, unsigned place);
     void stop_response_timer();
     void stop_period_timer();
-    QString command_name() const;
 
     int alive_count = 1;
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
     Send_queue queue;
     Server_protocol protocol{*this};
     Certificate_check certificate;
-    Handler reply_handler = Handler::unexpected;
+    Command_kind reply_handler = Command_kind::unready;
     int period_timer = 0;
     int response_timer = 0;
     quint8 flags = 0;

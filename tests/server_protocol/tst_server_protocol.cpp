@@ -1,6 +1,7 @@
 #include "app/err.h"
 #include "app/log.h"
 #include "app/shared_state.h"
+#include "link/command_table.h"
 #include "link/server_commands.h"
 #include "link/server_protocol.h"
 #include "recording_link.h"
