@@ -127,6 +127,7 @@ private:
     Send_queue queue;
     Server_protocol protocol{*this};
     Certificate_check certificate;
+    // Whose reply the next text message is read as (its row in the command table).
     Command_kind reply_handler = Command_kind::unready;
     int period_timer = 0;
     int response_timer = 0;
