@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -48,10 +49,20 @@ void log_per_test(const QTemporaryDir &dir)
 
 quint16 free_port()
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::Any, 0))
-        return 0;
-    return probe.serverPort();
+    // The system may hand the same free port to two probes in a row, and a test that
+    // serves two modems would then give both one port: no port is handed out twice.
+    static QSet<quint16> handed_out;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::Any, 0))
+            return 0;
+        const quint16 port = probe.serverPort();
+        if (!handed_out.contains(port)) {
+            handed_out.insert(port);
+            return port;
+        }
+    }
+    return 0;
 }
 
 void reset_process_state()

@@ -23,7 +23,8 @@ QString fresh_log_in(const QTemporaryDir &dir);
 // Logs to a file of its own in dir for the current test function (and data row).
 void log_per_test(const QTemporaryDir &dir);
 
-// A TCP port that was free a moment ago on every address, as a server of the program binds it.
+// A TCP port that was free a moment ago on every address, as a server of the program binds it,
+// and not given by an earlier call; 0 when none was found.
 quint16 free_port();
 
 // Settings, served devices and the state shared with the exchange thread back to those
