@@ -6,6 +6,7 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "support/logged_cases.h"
 #include "support/test_support.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
@@ -45,12 +46,10 @@ QStringList rows_of(const Table_with_proxy &table)
 
 }
 
-class Tst_device_dialogs : public QObject {
+class Tst_device_dialogs : public Logged_cases {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-
     // Runs accept() of a dialog whose check fails and gives the message shown.
     template<class D>
     QString refused_message(D &dialog)
@@ -62,15 +61,6 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(log_in(dir));
-    }
-    void init()
-    {
-        reset_process_state();
-    }
-    void cleanupTestCase() { reset_log_file_name(); }
 
     // The add dialog proposes the first port from 3000 up that no modem uses.
     void add_proposes_free_port()

@@ -5,6 +5,7 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "support/logged_cases.h"
 #include "support/test_support.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_devices.h"
@@ -80,18 +81,13 @@ const QString selection_message = QStringLiteral(
 
 }
 
-class Tst_devices_dialog : public QObject {
+class Tst_devices_dialog : public Logged_cases {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
     const Resources_for_editing &res = Resources_for_editing::get();
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(log_in(dir));
-    }
     void init()
     {
         reset_process_state();
@@ -100,7 +96,6 @@ private slots:
         add_served(0x1122334455667788, 3001, 222);
         add_served(0xFFFFFFFFFFFFFFFF, 4000, 115);
     }
-    void cleanupTestCase() { reset_log_file_name(); }
 
     // With the link down the status columns are blank.
     void rows_without_link()

@@ -7,6 +7,7 @@
 #include "config/devices.h"
 #include "config/settings.h"
 #include "lora_sim/sim_server.h"
+#include "support/logged_cases.h"
 #include "support/test_support.h"
 #include "ui/dialog_devices.h"
 #include "ui/dialog_edit_device.h"
@@ -101,23 +102,10 @@ bool accepts(std::uint16_t port)
 
 }
 
-class Tst_devices_link : public QObject {
+class Tst_devices_link : public Logged_cases {
     Q_OBJECT
 
-private:
-    QTemporaryDir dir;
-
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(log_in(dir));
-    }
-    void init()
-    {
-        reset_process_state();
-    }
-    void cleanupTestCase() { reset_log_file_name(); }
-
     // Status columns follow the link and the client; editing the port replaces the
     // running server and drops its client; deleting stops it.
     void dialog_drives_tcp_servers()
