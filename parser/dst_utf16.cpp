@@ -1,19 +1,25 @@
 #include "parser/dst_utf16.h"
 
-#include <QCoreApplication>
+#include "parser/parser_texts.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
 
-QString tr_parser(const char *source)
-{
-    return QCoreApplication::translate("parser", source);
-}
+constexpr std::int32_t max_cells = std::numeric_limits<std::int32_t>::max();
 
 } // namespace
 
-void Dst_utf16::count_other(std::uint32_t cp)
+Dst_utf16::Dst_utf16(Utf8_text_parser &parser)
+    : Dst(parser)
+    , write(parser.literal_cells.data())
+    , end(write + parser.literal_cells.size())
+    , begin(write)
+{
+}
+
+void Dst_utf16::put_other(std::uint32_t cp)
 {
     int cells = 1;
     if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -25,46 +31,44 @@ void Dst_utf16::count_other(std::uint32_t cp)
     } else if (cp >= 0x10000) {
         cells = 2;
     }
-    if (reserved > std::numeric_limits<std::int32_t>::max() - cells)
+    make_room(cells);
+    if (cells == 1) {
+        *write++ = static_cast<char16_t>(cp);
+    } else {
+        *write++ = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        *write++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+}
+
+void Dst_utf16::make_room(int cells)
+{
+    const std::int32_t used = size();
+    if (used > max_cells - cells)
         parser.fail(tr_parser("Слишком длинный строковый литерал."));
-    reserved += cells;
-}
-
-void Dst_utf16::allocate()
-{
-    // Exactly the counted cells, in one allocation; an empty literal needs none.
-    result = reserved == 0 ? QString(QLatin1String("")) : QString(reserved, Qt::Uninitialized);
-    write = result.data();
-    end = write + reserved;
-}
-
-void Dst_utf16::put_other(std::uint32_t cp)
-{
-    if (cp <= 0xFFFF) {
-        if (write == end) {
-            throw Err(tr_parser("переполнение строки-результата при добавлении символа U+%1. Под строку было зарезервировано %2 16-битных ячеек.")
-                          .arg(cp, 4, 16, QLatin1Char('0'))
-                          .arg(reserved));
-        }
-        *write++ = QChar(static_cast<ushort>(cp));
+    if (end - write >= cells)
         return;
-    }
-    const auto left = end - write;
-    if (left < 2) {
-        throw Err(tr_parser("переполнение строки-результата при добавлении символа U+%1 (в виде суррогатной пары). Под строку было зарезервировано %2 16-битных ячеек. Не хватает %3 ячеек.")
-                      .arg(cp, 6, 16, QLatin1Char('0'))
-                      .arg(reserved)
-                      .arg(2 - left));
-    }
-    *write++ = QChar(static_cast<ushort>(0xD800 + ((cp - 0x10000) >> 10)));
-    *write++ = QChar(static_cast<ushort>(0xDC00 + (cp & 0x3FF)));
+    // Doubled, so that a long literal costs few copies; never more cells than a literal
+    // may have, so that a run of common characters stops at that limit too.
+    std::vector<char16_t> &cells_kept = parser.literal_cells;
+    const std::size_t doubled = std::max<std::size_t>(256, 2 * cells_kept.size());
+    cells_kept.resize(std::max<std::size_t>(std::min<std::size_t>(doubled, max_cells), used + cells));
+    begin = cells_kept.data();
+    write = begin + used;
+    end = begin + cells_kept.size();
 }
 
-void Dst_printable_utf16::count_unusual(std::uint32_t cp)
+void Dst_utf16::finish()
+{
+    // One allocation of exactly the decoded cells; an empty literal needs none.
+    result = write == begin ? QString(QLatin1String(""))
+                            : QString(reinterpret_cast<const QChar *>(begin), size());
+}
+
+void Dst_printable_utf16::put_unusual(std::uint32_t cp)
 {
     if (cp <= 0x1F || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029) {
         parser.fail(tr_parser("в строке обнаружен недопустимый символ с кодом 0x%1 (эта строка не должна содержать управляющие символы).")
                         .arg(cp, 2, 16, QLatin1Char('0')));
     }
-    count_cell(cp);
+    put_cell(cp);
 }

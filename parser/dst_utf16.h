@@ -6,55 +6,43 @@
 
 #include <cstdint>
 
-// Builds a QString with one allocation of exactly the needed size.
+// Builds a QString of exactly the needed size. The cells are gathered in the parser's
+// `literal_cells`, which grows as a literal needs it, and copied once at the end; so a
+// parser serves one such destination at a time.
 class Dst_utf16 : public Utf8_text_parser::Dst {
 public:
-    explicit Dst_utf16(Utf8_text_parser &parser) : Dst(parser) {}
+    explicit Dst_utf16(Utf8_text_parser &parser);
 
-    void count(std::uint32_t cp) override;
-    // `n` printable ASCII characters at once; false, with nothing counted, when they
-    // would make the literal too long.
-    bool count_plain(std::int32_t n)
-    {
-        if (reserved > 0x7FFFFFFF - n)
-            return false;
-        reserved += n;
-        return true;
-    }
-    void allocate() override;
     void put(std::uint32_t cp) override;
+    void finish() override;
+
+    std::int32_t size() const { return static_cast<std::int32_t>(write - begin); }
 
     QString result;
-    std::int32_t reserved = 0;      // 16-bit cells
-    QChar *write = nullptr;
-    QChar *end = nullptr;
+    // The free cells; the literal reader fills them with runs of common characters itself.
+    char16_t *write;
+    char16_t *end;
 
 protected:
     // The common case inline: a code point of one cell with room to spare.
-    void count_cell(std::uint32_t cp)
+    void put_cell(std::uint32_t cp)
     {
-        if (cp < 0xD800 && reserved < 0x7FFFFFFF)
-            ++reserved;
+        if (cp < 0xD800 && write != end)
+            *write++ = static_cast<char16_t>(cp);
         else
-            count_other(cp);
+            put_other(cp);
     }
 
 private:
-    void count_other(std::uint32_t cp);
     void put_other(std::uint32_t cp);
-};
+    void make_room(int cells);
 
-inline void Dst_utf16::count(std::uint32_t cp)
-{
-    count_cell(cp);
-}
+    char16_t *begin;
+};
 
 inline void Dst_utf16::put(std::uint32_t cp)
 {
-    if (cp < 0xD800 && write != end)
-        *write++ = QChar(static_cast<ushort>(cp));
-    else
-        put_other(cp);
+    put_cell(cp);
 }
 
 // The same without control characters and line separators.
@@ -62,14 +50,14 @@ class Dst_printable_utf16 final : public Dst_utf16 {
 public:
     explicit Dst_printable_utf16(Utf8_text_parser &parser) : Dst_utf16(parser) {}
 
-    void count(std::uint32_t cp) override
+    void put(std::uint32_t cp) override
     {
         if ((cp >= 0x20 && cp < 0x7F) || (cp >= 0xA0 && cp < 0x2028))
-            count_cell(cp);
+            put_cell(cp);
         else
-            count_unusual(cp);
+            put_unusual(cp);
     }
 
 private:
-    void count_unusual(std::uint32_t cp);
+    void put_unusual(std::uint32_t cp);
 };

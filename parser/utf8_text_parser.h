@@ -5,24 +5,21 @@
 #include <QString>
 
 #include <cstdint>
-#include <initializer_list>
-
-class Dst_utf16;
+#include <vector>
 
 // UTF-8 text: its whitespace, line breaks, comments and double-quoted string literals.
-// Outside literals the text is ASCII apart from a few Unicode blanks and line breaks.
+// Outside literals the text is ASCII apart from a few Unicode blanks and line breaks;
+// the literals themselves are decoded by Utf8_literal_reader.
 class Utf8_text_parser : public Text_parser<char> {
 public:
-    // Where a decoded literal goes. The literal is read twice: first every code point is
-    // counted (and refused if the destination cannot hold it), then space is allocated once,
-    // then the code points are put.
+    // Where a decoded literal goes: its code points one by one, in order, each checked as it
+    // comes (and refused if the destination cannot hold it), then the end of the literal.
     class Dst {
     public:
         explicit Dst(Utf8_text_parser &parser) : parser(parser) {}
 
-        virtual void count(std::uint32_t cp) = 0;
-        virtual void allocate() = 0;
         virtual void put(std::uint32_t cp) = 0;
+        virtual void finish() = 0;
 
     protected:
         ~Dst() = default;
@@ -42,23 +39,11 @@ public:
     // A required literal without control characters.
     QString read_string();
 
-private:
-    // The code point at `cur` inside a literal and its length in bytes; never moves `cur`.
-    struct Decoded {
-        std::uint32_t cp;
-        int length;
-    };
-    Decoded decode_checked();
-    Decoded decode_unchecked();
-    Decoded decode_escape();
-    // Steps over one decoded character; a multi-byte one counts as one column.
-    void step_over(const Decoded &d);
-    template <typename D>
-    bool read_literal(D &dst);
-    bool count_run(Dst_utf16 &dst);
-    bool put_run(Dst_utf16 &dst);
-    void at_line_break(int length);
+    // Where the UTF-16 destinations build a literal before it is copied into its string of
+    // exactly the right size; kept from one literal to the next, so that reading one costs
+    // a single allocation.
+    std::vector<char16_t> literal_cells;
 
-    // A malformed UTF-8 sequence: the message names the bytes seen so far.
-    [[noreturn]] void fail_utf8(const char *source, std::initializer_list<unsigned> bytes);
+private:
+    void at_line_break(int length);
 };

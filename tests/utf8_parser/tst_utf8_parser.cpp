@@ -45,6 +45,7 @@ private slots:
     void read_string_data();
     void read_string();
     void literal_keeps_line_of_last_part();
+    void literals_read_one_after_another();
     void raw_destination_takes_control_characters();
     void no_literal();
 
@@ -210,6 +211,13 @@ void Tst_utf8_parser::read_string_data()
     ok("four bytes", "\"\xF0\x9F\x98\x80\"", QString::fromUcs4(U"\U0001F600"));
     ok("highest code point", "\"\\U0010FFFF\"", QString::fromUcs4(U"\U0010FFFF"));
     ok("stops after the literal", "\"a\" ", "a");
+    // Literals longer than the cells a parser starts with, grown at every kind of character.
+    ok("long ascii", "\"" + QByteArray(1000, 'a') + "\"", QString(1000, 'a'));
+    ok("pair across the first growth", "\"" + QByteArray(255, 'a') + "\xF0\x9F\x98\x80\"",
+       QString(255, 'a') + QString::fromUcs4(U"\U0001F600"));
+    ok("escape across the first growth", "\"" + QByteArray(256, 'a') + "\\x41\"", QString(256, 'a') + "A");
+    ok("long cyrillic in parts", "\"" + QString(300, QChar(0x416)).toUtf8() + "\" // x\n \"" + QString(300, QChar(0x436)).toUtf8() + "\"",
+       QString(300, QChar(0x416)) + QString(300, QChar(0x436)));
 
     bad("no closing quote", "\"abc", "1:5: ожидается двойная кавычка, закрывающая строку, вместо неё обнаружен конец разбираемого текста.");
     bad("cut by a line end", "\"ab\ncd\"", "1:4: ожидается двойная кавычка, закрывающая строку, вместо неё обнаружен перевод строки (0x0a).");
@@ -248,6 +256,7 @@ void Tst_utf8_parser::read_string_data()
     bad("above unicode in four bytes", "\"\xF4\x90\x80\x80\"", "1:2: внутри строкового литерала обнаружен недопустимый символ: U+110000 (этот символ невозможно перевести в кодировку UTF-16 - его код слишком большой).");
     bad("error in second part", "\"ab\"\n \"c\\q\"", "2:4: в строке обнаружена неправильная escape-последовательность: после escape-символа «\\» идёт байт 0x71.");
     bad("bad byte after the literal", "\"ab\" \x01", "1:6: неожиданный байт 0x01 (ожидаются пробельные символы или первый символ лексемы).");
+    bad("error far into a long literal", "\"" + QByteArray(600, 'a') + "\\q\"", "1:602: в строке обнаружена неправильная escape-последовательность: после escape-символа «\\» идёт байт 0x71.");
 }
 
 void Tst_utf8_parser::read_string()
@@ -281,13 +290,29 @@ void Tst_utf8_parser::literal_keeps_line_of_last_part()
     QCOMPARE(int(p.column()), 6);
 }
 
+// The cells of a long literal are kept for the next one, and never leak into its result.
+void Tst_utf8_parser::literals_read_one_after_another()
+{
+    const QString long_text(700, QChar(0x416));
+    Mem_parser p("\"" + long_text.toUtf8() + "\" x \"ab\" x \"\" x \"" + long_text.toUtf8() + "\"");
+    const QStringList expected{long_text, "ab", "", long_text};
+    for (const QString &value : expected) {
+        p.skip_spaces();
+        if (*p.cur == 'x')
+            p.expect_char('x');
+        p.skip_spaces();
+        const QString result = p.read_string();
+        QCOMPARE(result, value);
+        QCOMPARE(result.capacity(), value.size());
+    }
+}
+
 void Tst_utf8_parser::raw_destination_takes_control_characters()
 {
     Mem_parser p("\"a\\tb\\u0085\"");
     Dst_utf16 dst(p);
     QVERIFY(p.read_string_literal(dst));
-    QCOMPARE(dst.reserved, 4);
-    QCOMPARE(dst.write, dst.end);
+    QCOMPARE(dst.size(), 4);
     QCOMPARE(dst.result, QString("a\tb") + QChar(0x85));
 }
 
