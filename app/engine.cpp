@@ -2,6 +2,7 @@
 
 #include "app/err.h"
 #include "app/log.h"
+#include "app/modem_servers.h"
 #include "app/shared_state.h"
 #include "link/ws_connection.h"
 
@@ -50,7 +51,7 @@ void Engine::on_shutdown()
         QMetaObject::invokeMethod(registered_ws_connection, &Ws_connection::on_shutdown, Qt::QueuedConnection);
 }
 
-void Engine::relay(Ws_connection &link)
+void Engine::relay(Ws_connection &link, Modem_servers &servers)
 {
     // Direct, so that each report makes a single queued hop to the main thread's receivers.
     if (!connect(&link, &Ws_connection::servers_changed, this, &Engine::servers_changed, Qt::DirectConnection))
@@ -59,15 +60,18 @@ void Engine::relay(Ws_connection &link)
         log_unexpected(place_code(link_module, 12));
     if (!connect(&link, &Ws_connection::fatal_error, this, &Engine::fatal_error, Qt::DirectConnection))
         log_unexpected(place_code(engine_module, 2));
-    if (!connect(&link, &Ws_connection::wound_up, &link, [this] { exit(0); }))
+    if (!connect(&servers, &Modem_servers::wound_up, &servers, [this] { exit(0); }))
         log_unexpected(place_code(engine_module, 3));
 }
 
 void Engine::run()
 {
     try {
-        Ws_connection link;
-        relay(link);
+        // The servers outlive the link, whose end drops them.
+        Modem_servers servers;
+        Ws_connection link(servers);
+        servers.attach(link);
+        relay(link, servers);
         link.start_connect();
         exec();
     } catch (const The_end &) {

@@ -4,9 +4,11 @@
 
 #include <atomic>
 
+class Modem_servers;
 class Ws_connection;
 
-// The exchange thread: the server link and every per-modem TCP server live and die in it.
+// The exchange thread: the server link and every per-modem TCP server live and die in it;
+// its body creates the link and the Modem_servers that keep the TCP servers, and joins them.
 // The object itself belongs to the main thread; what the link reports to the main thread
 // passes through its signals.
 class Engine : public QThread {
@@ -44,7 +46,7 @@ protected:
     void run() override;
 
 private:
-    void relay(Ws_connection &link);
+    void relay(Ws_connection &link, Modem_servers &servers);
 
     std::atomic_bool ended{false};
 };

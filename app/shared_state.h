@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/server_device.h"
 #include "app/state_mutex.h"
-#include "link/server_device.h"
 
 #include <QMap>
 #include <QVector>

@@ -9,9 +9,9 @@
 // median of the ratios within one round.
 
 #include "app/log.h"
+#include "app/server_device.h"
 #include "app/shared_state.h"
 #include "link/link_events.h"
-#include "link/server_device.h"
 #include "link/server_protocol.h"
 
 #include <QCoreApplication>

@@ -16,6 +16,7 @@
 
 #include "app/engine.h"
 #include "app/log.h"
+#include "app/modem_servers.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
@@ -479,7 +480,9 @@ void bench_thousand_modems()
             for (int i = 0; i < modems; ++i)
                 reachable_modems.push_back(Server_device{first_eui + i, QString()});
         }
-        Ws_connection link;
+        Modem_servers servers;
+        Ws_connection link(servers);
+        servers.attach(link);
         const size_t before = mallinfo2().uordblks;
         QElapsedTimer t;
         t.start();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/downlink.h"
+#include "app/downlink.h"
 
 #include <QHash>
 

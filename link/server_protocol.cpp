@@ -2,10 +2,10 @@
 
 #include "app/err.h"
 #include "app/log.h"
+#include "app/server_device.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "link/link_events.h"
-#include "link/server_device.h"
 #include "link/server_message.h"
 
 #include <QCoreApplication>

@@ -3,10 +3,8 @@
 #include "app/err.h"
 #include "app/log.h"
 #include "app/shared_state.h"
-#include "config/devices.h"
 #include "config/settings.h"
 #include "link/server_commands.h"
-#include "tcp/tcp_server.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -14,7 +12,6 @@
 #include <QTimerEvent>
 #include <QUrl>
 
-#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -36,7 +33,8 @@ QString text_connect_error()
 
 } // namespace
 
-Ws_connection::Ws_connection()
+Ws_connection::Ws_connection(Link_servers &servers)
+    : servers(servers)
 {
     if (!connect(&socket, &QWebSocket::sslErrors, this, &Ws_connection::on_ssl_error))
         throw Debug(place_code(module, 40));
@@ -149,26 +147,6 @@ void Ws_connection::send_text(const QString &text)
     socket.sendTextMessage(text);
 }
 
-// ---- alive_count ----
-
-void Ws_connection::increment_alive_count()
-{
-    ++alive_count;
-}
-
-void Ws_connection::decrement_alive_count()
-{
-    if (--alive_count != 0)
-        return;
-    bool ending = flags & shutting_down;
-    if (!ending) {
-        QMutexLocker lock(&state_mutex);
-        ending = state_flags & shutdown_requested;
-    }
-    if (ending)
-        emit wound_up();
-}
-
 // ---- Replies ----
 
 void Ws_connection::authorised()
@@ -194,7 +172,8 @@ void Ws_connection::devices_list_complete()
     flags &= ~devlist_queued;
     stop_response_timer();
     queue.finish();
-    reconcile(true);
+    if (servers.reconcile(true))
+        emit servers_changed();
     send_next();
 }
 
@@ -217,12 +196,7 @@ bool Ws_connection::in_flight_owner(quint64 &eui) const
 
 bool Ws_connection::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
 {
-    // Only this thread changes tcp_servers, so it may read them without the lock.
-    Tcp_server *server = tcp_servers.value(eui, nullptr);
-    if (!server)
-        return false;
-    server->on_modem_data(data, has_fcnt, fcnt);
-    return true;
+    return servers.deliver_modem_data(eui, data, has_fcnt, fcnt);
 }
 
 void Ws_connection::on_period_tick()
@@ -240,78 +214,13 @@ void Ws_connection::on_period_tick()
 void Ws_connection::update_servers()
 {
     try {
-        reconcile(false);
+        if (servers.reconcile(false))
+            emit servers_changed();
     } catch (const std::exception &e) {
         log_exception(e, tr_log("Не удалось обновить список блоков управления устройствами."));
     } catch (...) {
         log_unexpected(place_code(module, 7));
     }
-}
-
-void Ws_connection::reconcile(bool after_list)
-{
-    bool changed = false;
-    bool notify = false;
-    {
-        QMutexLocker lock(&state_mutex);
-        auto is_reachable = [](quint64 eui) {
-            const auto found = std::lower_bound(reachable_modems.cbegin(), reachable_modems.cend(), eui,
-                                                [](const Server_device &d, quint64 e) { return d.eui < e; });
-            return found != reachable_modems.cend() && found->eui == eui;
-        };
-        // While servers exist the link holds its own share of alive_count, so none of
-        // these shutdowns can end the thread (which would read the shared state again).
-        for (auto it = tcp_servers.begin(); it != tcp_servers.end();) {
-            if (served_devices.count(it.key()) && is_reachable(it.key())) {
-                ++it;
-                continue;
-            }
-            it.value()->shutdown_server();
-            it = tcp_servers.erase(it);
-            changed = true;
-        }
-        for (const auto &[eui, params] : served_devices) {
-            if (!is_reachable(eui) || !is_servable(params))
-                continue;
-            const auto running = tcp_servers.find(eui);
-            if (running != tcp_servers.end()) {
-                Tcp_server *server = running.value();
-                if (server->port() == params.tcp_port && server->frame_limit() == params.max_frame)
-                    continue;
-                // The old server gives up its port before the new one listens on it.
-                server->shutdown_server();
-                tcp_servers.erase(running);
-                changed = true;
-                try {
-                    tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
-                } catch (const std::exception &e) {
-                    log_exception(e, tr_log("Не удалось создать отредактированный блок управления устройством."));
-                } catch (...) {
-                    log_unexpected(place_code(module, 4));
-                }
-                continue;
-            }
-            try {
-                tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
-                changed = true;
-            } catch (const std::exception &e) {
-                log_exception(e, tr_log("Не удалось создать блок управления устройством."));
-            } catch (...) {
-                const bool after_last = tcp_servers.upperBound(eui) == tcp_servers.end();
-                log_unexpected(place_code(module, after_last ? 6 : 5));
-            }
-        }
-        if (after_list && !(state_flags & link_ready)) {
-            state_flags |= link_started | link_ready;
-            notify = note_servers_changed();
-            note_clients_changed();
-        } else if (changed) {
-            notify = note_servers_changed();
-            note_clients_changed();
-        }
-    }
-    if (notify)
-        emit servers_changed();
 }
 
 // ---- Connection lifecycle ----
@@ -513,20 +422,7 @@ void Ws_connection::link_lost()
 void Ws_connection::drop_link()
 {
     queue.clear();
-    QVector<Server_device> old_modems;
-    QMap<quint64, Tcp_server *> old_servers;
-    bool notify = false;
-    {
-        QMutexLocker lock(&state_mutex);
-        state_flags &= ~(link_started | link_ready);
-        notify = note_servers_changed();
-        note_clients_changed();
-        old_modems.swap(reachable_modems);
-        old_servers.swap(tcp_servers);
-    }
-    for (Tcp_server *server : qAsConst(old_servers))
-        server->shutdown_server();
-    if (notify)
+    if (servers.link_dropped())
         emit servers_changed();
 }
 
@@ -534,7 +430,7 @@ void Ws_connection::after_failure()
 {
     reply_handler = Command_kind::unready;
     if (flags & shutting_down) {
-        decrement_alive_count();
+        servers.link_at_rest();
         return;
     }
     if (start_delay_timer(settings.ws_reconnect_delay, 91))
@@ -557,7 +453,7 @@ void Ws_connection::on_shutdown()
         flags &= ~reconnect_wait;
         stop_response_timer();
     }
-    decrement_alive_count();
+    servers.link_at_rest();
 }
 
 void Ws_connection::close_socket()

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "app/downlink.h"
 #include "link/certificate_check.h"
 #include "link/command_table.h"
-#include "link/downlink.h"
 #include "link/link_events.h"
+#include "link/link_servers.h"
 #include "link/send_queue.h"
 #include "link/server_protocol.h"
 
@@ -13,12 +14,10 @@
 #include <QSslError>
 #include <QWebSocket>
 
-class Tcp_server;
-
 // The program's one link to the network server. It lives in the exchange thread: it
-// connects, checks the pinned certificate, authorises, polls the device list, keeps one
-// Tcp_server per served and reachable modem, carries their downlink data one command at a
-// time, and after any failure drops everything that depends on the link and reconnects.
+// connects, checks the pinned certificate, authorises, polls the device list (whose modems
+// `servers` then serve), carries the modems' downlink data one command at a time, and after
+// any failure drops everything that depends on the link and reconnects.
 class Ws_connection : public QObject, public Link_events {
     Q_OBJECT
     Q_DISABLE_COPY(Ws_connection)
@@ -26,7 +25,7 @@ class Ws_connection : public QObject, public Link_events {
 public:
     // Registers the link as the last step; throws Debug when another link exists and
     // The_end when shutdown was requested.
-    Ws_connection();
+    explicit Ws_connection(Link_servers &servers);
     ~Ws_connection() override;
 
     // The first attempt, and every attempt after a reconnect delay.
@@ -40,12 +39,6 @@ public:
     // The origin's messages are still sent, but nobody is told of their replies.
     void detach_messages_of(const Downlink_origin *origin);
     const Send_queue &send_queue() const { return queue; }
-
-    // What keeps the exchange thread alive: the link itself and every listening Tcp_server.
-    // Once shutdown was requested, wound_up is emitted when the count reaches 0.
-    void increment_alive_count();
-    void decrement_alive_count();
-    int alive() const { return alive_count; }
 
     bool is_connected() const { return flags & connected; }
 
@@ -62,8 +55,6 @@ signals:
     // Everything that depends on the link is dropped and nothing more will happen: the
     // program must end. The receiver is told after the log line is written.
     void fatal_error();
-    // Shutdown is complete: the thread that runs the link may end.
-    void wound_up();
 
 public slots:
     // Brings the TCP servers in line with the served devices and the reachable modems.
@@ -106,7 +97,6 @@ private:
     // A failure of a connected link, told and ended as the row of the awaited reply says.
     void fail_connected(const Link_failure &failure);
 
-    void reconcile(bool after_list);
     void close_socket();
     void fail_before_ready();
     void link_lost();
@@ -122,7 +112,7 @@ private:
     void stop_response_timer();
     void stop_period_timer();
 
-    int alive_count = 1;
+    Link_servers &servers;
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
     Send_queue queue;
     Server_protocol protocol{*this};

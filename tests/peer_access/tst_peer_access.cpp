@@ -4,8 +4,8 @@
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
-#include "link/ws_connection.h"
 #include "lora_sim/sim_server.h"
+#include "support/recording_link.h"
 #include "support/test_support.h"
 #include "tcp/peer_access.h"
 #include "tcp/tcp_server.h"
@@ -84,18 +84,18 @@ private:
     // The clock of the process-wide refusal log, moved by the tests.
     std::atomic<std::int64_t> now_ms{1000000};
     std::unique_ptr<Engine> engine;
-    std::unique_ptr<Ws_connection> link;
+    std::unique_ptr<Recording_link> link;
     QPointer<Tcp_server> server;
     std::unique_ptr<Sim_server> sim;
     quint16 port = 0;
 
     int refusals_logged() const { return log_contents().count(QStringLiteral("Отклонено соединение")); }
 
-    // One Tcp_server in this thread beside a link that never connects.
+    // One Tcp_server in this thread beside a stand-in for the link.
     void start_server()
     {
         engine.reset(new Engine);
-        link.reset(new Ws_connection);
+        link.reset(new Recording_link);
         port = free_port();
         QVERIFY(port);
         server = new Tcp_server(*link, eui, Device_params{51, port});
@@ -204,7 +204,7 @@ private slots:
     {
         settings.tcp_listen = QHostAddress(QStringLiteral("192.0.2.1"));
         engine.reset(new Engine);
-        link.reset(new Ws_connection);
+        link.reset(new Recording_link);
         port = free_port();
         try {
             new Tcp_server(*link, eui, Device_params{51, port});
@@ -216,7 +216,7 @@ private slots:
                      qPrintable(e.message()));
             QVERIFY(!e.message().endsWith(QStringLiteral("«».")));
         }
-        QCOMPARE(link->alive(), 1);
+        QCOMPARE(link->alive, 1);
     }
 
     void allowed_peers_data()
@@ -265,7 +265,7 @@ private slots:
         QVERIFY(!log_contents().contains(QStringLiteral(").accept")));
         QVERIFY(!server->has_client());
         QCOMPARE(clients(), 0);
-        QCOMPARE(link->alive(), 2);
+        QCOMPARE(link->alive, 2);
     }
 
     // End to end: an outside peer is closed at once and logged once a minute, while the

@@ -1,6 +1,7 @@
 #include "app/engine.h"
 #include "app/err.h"
 #include "app/log.h"
+#include "app/modem_servers.h"
 #include "app/program.h"
 #include "app/shared_state.h"
 #include "link/ws_connection.h"
@@ -85,18 +86,19 @@ void Tst_shared_state::registration_data()
 void Tst_shared_state::registration()
 {
     QFETCH(bool, window_first);
+    Modem_servers servers;
     std::unique_ptr<Probe_window> window;
     std::unique_ptr<Ws_connection> link;
     if (window_first)
         window = std::make_unique<Probe_window>(engine);
     else
-        link = std::make_unique<Ws_connection>();
+        link = std::make_unique<Ws_connection>(servers);
     {
         QMutexLocker lock(&state_mutex);
         state_flags |= servers_changed_pending | clients_changed_pending;
     }
     if (window_first)
-        link = std::make_unique<Ws_connection>();
+        link = std::make_unique<Ws_connection>(servers);
     else
         window = std::make_unique<Probe_window>(engine);
 
@@ -204,8 +206,9 @@ void Tst_shared_state::second_window_fails()
 
 void Tst_shared_state::second_link_fails()
 {
-    Ws_connection first;
-    QVERIFY_EXCEPTION_THROWN(Ws_connection second, Debug);
+    Modem_servers servers;
+    Ws_connection first(servers);
+    QVERIFY_EXCEPTION_THROWN(Ws_connection second(servers), Debug);
     QCOMPARE(registered_ws_connection, &first);
     QVERIFY(log_contents().contains(QStringLiteral("Неожиданная ошибка №7.108.")));
 }
@@ -217,7 +220,8 @@ void Tst_shared_state::link_after_shutdown_request_ends()
         QMutexLocker lock(&state_mutex);
         state_flags |= shutdown_requested;
     }
-    QVERIFY_EXCEPTION_THROWN(Ws_connection link, The_end);
+    Modem_servers servers;
+    QVERIFY_EXCEPTION_THROWN(Ws_connection link(servers), The_end);
     QVERIFY(!registered_ws_connection);
 }
 

@@ -1,11 +1,12 @@
-#include "app/engine.h"
 #include "app/err.h"
 #include "app/log.h"
+#include "app/modem_servers.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
 #include "link/ws_connection.h"
 #include "lora_sim/uplink_packets.h"
+#include "support/recording_link.h"
 #include "support/test_support.h"
 #include "tcp/tcp_server.h"
 
@@ -21,9 +22,10 @@
 #include <malloc.h>
 #include <memory>
 
-// One Tcp_server and its clients in this thread, beside a link that never connects:
-// accepting, replacing and closing clients, the frame limit, uplink data to the client,
-// the life of the server object and its trace lines.
+// One Tcp_server and its clients in this thread, with a recording stand-in for the link (no
+// Engine, no thread, no WebSocket): accepting, replacing and closing clients, the messages
+// cut at pauses, the frame limit, uplink data to the client, the life of the server object
+// and its trace lines.
 
 namespace {
 
@@ -50,8 +52,7 @@ class Tst_tcp_server : public QObject {
 private:
     QTemporaryDir dir;
     QString log_path;
-    std::unique_ptr<Engine> engine;
-    std::unique_ptr<Ws_connection> link;
+    std::unique_ptr<Recording_link> link;
     QPointer<Tcp_server> server;
     quint16 port = 0;
 
@@ -71,7 +72,7 @@ private:
         port = free_port();
         QVERIFY(port);
         server = new Tcp_server(*link, eui, Device_params{max_frame, port});
-        QCOMPARE(link->alive(), 2);
+        QCOMPARE(link->alive, 2);
     }
 
 private slots:
@@ -85,8 +86,7 @@ private slots:
         reset_shared_state();
         settings.trace_tcp = Trace_level::all;
         settings.interframe_delay = 30;
-        engine.reset(new Engine);
-        link.reset(new Ws_connection);
+        link.reset(new Recording_link);
     }
 
     void cleanup()
@@ -94,9 +94,8 @@ private slots:
         if (server)
             server->shutdown_server();
         QTRY_VERIFY(!server);
-        QTRY_COMPARE(link->alive(), 1);
+        QTRY_COMPARE(link->alive, 1);
         link.reset();
-        engine.reset();
         reset_shared_state();
         reset_settings();
     }
@@ -175,8 +174,13 @@ private slots:
     // but the pending bit is set all the same.
     void clients_counted_without_telling_a_link_that_is_down()
     {
-        QSignalSpy told(link.get(), &Ws_connection::clients_changed);
-        start_server();
+        Modem_servers servers;
+        Ws_connection down(servers);
+        servers.attach(down);
+        QSignalSpy told(&down, &Ws_connection::clients_changed);
+        port = free_port();
+        QVERIFY(port);
+        server = new Tcp_server(servers, eui, Device_params{51, port});
         auto client = connect_client();
         QVERIFY(client);
         QTRY_COMPARE(clients(), 1);
@@ -187,6 +191,81 @@ private slots:
         client->disconnectFromHost();
         QTRY_COMPARE(clients(), 0);
         QCOMPARE(told.count(), 0);
+        server->shutdown_server();
+        QTRY_VERIFY(!server);
+        QCOMPARE(servers.alive(), 1);
+    }
+
+    // The server hands its link plain messages, one per pause, and tells it of a client
+    // only when no notification is pending.
+    void messages_cut_at_pauses_reach_the_link()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        QCOMPARE(link->clients_told, 1);
+        client->write("abc");
+        QTRY_COMPARE(link->messages.size(), 1);
+        client->write("de");
+        QTRY_COMPARE(link->messages.size(), 2);
+        for (const Downlink &m : qAsConst(link->messages)) {
+            QCOMPARE(m.eui, eui);
+            QCOMPARE(m.origin, static_cast<Downlink_origin *>(server.data()));
+        }
+        QCOMPARE(link->messages[0].data, QByteArray("abc"));
+        QCOMPARE(link->messages[1].data, QByteArray("de"));
+        client->disconnectFromHost();
+        QTRY_COMPARE(clients(), 0);
+        QCOMPARE(link->clients_told, 1);
+    }
+
+    void client_ended_by_the_link_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("message refused by the network server") << true;
+        QTest::newRow("modem's messages at their cap") << false;
+    }
+    // A refusal or a full queue ends the client, and its waiting messages are dropped.
+    void client_ended_by_the_link()
+    {
+        QFETCH(bool, refused);
+        link->cap = 1;
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        QSignalSpy gone(client.get(), &QTcpSocket::disconnected);
+        client->write("first");
+        QTRY_COMPARE(link->messages.size(), 1);
+        if (refused)
+            server->downlink_refused();
+        else
+            client->write("second");
+        QVERIFY(gone.wait(5000));
+        QCOMPARE(link->dropped, QVector<const Downlink_origin *>{server.data()});
+        QVERIFY(link->messages.isEmpty());
+        const QString cap_text = QStringLiteral("Ошибка: клиент на порту %1 прислал сообщение, когда для этого "
+                                                "устройства уже ждут отправки 1 сообщений").arg(port);
+        QCOMPARE(log_contents().contains(cap_text), !refused);
+        QTRY_COMPARE(clients(), 0);
+    }
+
+    // A client that leaves still has what it sent delivered, but nobody hears of the replies.
+    void leaving_client_keeps_its_last_message()
+    {
+        start_server();
+        auto client = connect_client();
+        QVERIFY(client);
+        QTRY_VERIFY(server->has_client());
+        client->write("last");
+        client->disconnectFromHost();
+        QTRY_COMPARE(clients(), 0);
+        QTRY_COMPARE(link->messages.size(), 1);
+        QCOMPARE(link->messages[0].data, QByteArray("last"));
+        QVERIFY(!link->messages[0].origin);
+        QVERIFY(link->detached.contains(server.data()));
+        QVERIFY(link->dropped.isEmpty());
     }
 
     // Without a client, uplink packets are dropped unseen, repeats included.
@@ -318,7 +397,7 @@ private slots:
             QVERIFY(e.message().startsWith(
                 QStringLiteral("Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «").arg(port)));
         }
-        QCOMPARE(link->alive(), 1);
+        QCOMPARE(link->alive, 1);
     }
     // What waits to be written to a client is capped: here nothing is handed to the system
     // between the groups, so the group that would pass the cap is the first one refused.

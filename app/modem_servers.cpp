@@ -1,0 +1,182 @@
+#include "app/modem_servers.h"
+
+#include "app/log.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "link/send_queue.h"
+#include "link/ws_connection.h"
+#include "tcp/tcp_server.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+namespace {
+
+// The servers were the link's until they got a class of their own; their place codes stayed.
+constexpr unsigned module = 7;
+
+QString tr_log(const char *text)
+{
+    return QCoreApplication::translate("log", text);
+}
+
+} // namespace
+
+Modem_servers::~Modem_servers()
+{
+    for (Tcp_server *server : qAsConst(live))
+        server->forget_link();
+}
+
+void Modem_servers::attach(Ws_connection &to)
+{
+    link = &to;
+}
+
+bool Modem_servers::reconcile(bool after_list)
+{
+    bool changed = false;
+    bool notify = false;
+    QMutexLocker lock(&state_mutex);
+    auto is_reachable = [](quint64 eui) {
+        const auto found = std::lower_bound(reachable_modems.cbegin(), reachable_modems.cend(), eui,
+                                            [](const Server_device &d, quint64 e) { return d.eui < e; });
+        return found != reachable_modems.cend() && found->eui == eui;
+    };
+    // While servers exist the link holds its own share of alive_count, so none of these
+    // shutdowns can end the thread (which would read the shared state again).
+    for (auto it = tcp_servers.begin(); it != tcp_servers.end();) {
+        if (served_devices.count(it.key()) && is_reachable(it.key())) {
+            ++it;
+            continue;
+        }
+        it.value()->shutdown_server();
+        it = tcp_servers.erase(it);
+        changed = true;
+    }
+    for (const auto &[eui, params] : served_devices) {
+        if (!is_reachable(eui) || !is_servable(params))
+            continue;
+        const auto running = tcp_servers.find(eui);
+        if (running != tcp_servers.end()) {
+            Tcp_server *server = running.value();
+            if (server->port() == params.tcp_port && server->frame_limit() == params.max_frame)
+                continue;
+            // The old server gives up its port before the new one listens on it.
+            server->shutdown_server();
+            tcp_servers.erase(running);
+            changed = true;
+            try {
+                tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
+            } catch (const std::exception &e) {
+                log_exception(e, tr_log("Не удалось создать отредактированный блок управления устройством."));
+            } catch (...) {
+                log_unexpected(place_code(module, 4));
+            }
+            continue;
+        }
+        try {
+            tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
+            changed = true;
+        } catch (const std::exception &e) {
+            log_exception(e, tr_log("Не удалось создать блок управления устройством."));
+        } catch (...) {
+            const bool after_last = tcp_servers.upperBound(eui) == tcp_servers.end();
+            log_unexpected(place_code(module, after_last ? 6 : 5));
+        }
+    }
+    if (after_list && !(state_flags & link_ready)) {
+        state_flags |= link_started | link_ready;
+        notify = note_servers_changed();
+        note_clients_changed();
+    } else if (changed) {
+        notify = note_servers_changed();
+        note_clients_changed();
+    }
+    return notify;
+}
+
+bool Modem_servers::link_dropped()
+{
+    QVector<Server_device> old_modems;
+    QMap<quint64, Tcp_server *> old_servers;
+    bool notify = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        state_flags &= ~(link_started | link_ready);
+        notify = note_servers_changed();
+        note_clients_changed();
+        old_modems.swap(reachable_modems);
+        old_servers.swap(tcp_servers);
+    }
+    for (Tcp_server *server : qAsConst(old_servers))
+        server->shutdown_server();
+    return notify;
+}
+
+bool Modem_servers::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
+{
+    // Only this thread changes tcp_servers, so it may read them without the lock.
+    Tcp_server *server = tcp_servers.value(eui, nullptr);
+    if (!server)
+        return false;
+    server->on_modem_data(data, has_fcnt, fcnt);
+    return true;
+}
+
+void Modem_servers::link_at_rest()
+{
+    decrement_alive_count();
+}
+
+bool Modem_servers::enqueue_message(Downlink message)
+{
+    return !link || link->enqueue_message(std::move(message));
+}
+
+void Modem_servers::drop_messages_of(const Downlink_origin *origin)
+{
+    if (link)
+        link->drop_messages_of(origin);
+}
+
+void Modem_servers::detach_messages_of(const Downlink_origin *origin)
+{
+    if (link)
+        link->detach_messages_of(origin);
+}
+
+int Modem_servers::modem_cap() const
+{
+    return link ? link->send_queue().modem_cap() : Send_queue::default_modem_cap;
+}
+
+void Modem_servers::clients_changed()
+{
+    if (link && link->is_connected())
+        emit link->clients_changed();
+}
+
+void Modem_servers::server_started(Tcp_server *server)
+{
+    live.insert(server);
+    ++alive_count;
+}
+
+void Modem_servers::server_destroyed(Tcp_server *server)
+{
+    live.remove(server);
+    decrement_alive_count();
+}
+
+// The link gives up its share only once it has come to rest after shutdown, so a count of 0
+// means that shutdown is complete.
+void Modem_servers::decrement_alive_count()
+{
+    if (--alive_count == 0)
+        emit wound_up();
+}

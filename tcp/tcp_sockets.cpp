@@ -1,0 +1,59 @@
+#include "tcp/tcp_sockets.h"
+
+#include "app/log.h"
+#include "config/settings.h"
+#include "tcp/peer_access.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+bool tcp_tracing()
+{
+    return settings.trace_tcp == Trace_level::all;
+}
+
+void tcp_trace(const QString &line)
+{
+    if (tcp_tracing())
+        log_line(line);
+}
+
+QString tcp_prefix(std::uint16_t tcp_port)
+{
+    return QStringLiteral("tcp%1").arg(tcp_port);
+}
+
+QString peer_prefix(std::uint16_t tcp_port, const QTcpSocket *socket)
+{
+    return QStringLiteral("tcp%1(peer=[%2]:%3)")
+        .arg(tcp_port)
+        .arg(socket->peerAddress().toString())
+        .arg(socket->peerPort());
+}
+
+void close_client(QTcpSocket *socket, std::uint16_t tcp_port)
+{
+    tcp_trace(peer_prefix(tcp_port, socket) + QStringLiteral(".shutdown"));
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    // Still handing over its unsent bytes; the timer dies with the socket.
+    QTimer::singleShot(close_wait_ms, socket, [socket, tcp_port] {
+        static const QString text = QCoreApplication::translate(
+            "log", "Клиент на порту %1 не принял отправленные ему данные (%2 байтов) за %3 мс после закрытия "
+                   "соединения. Соединение разорвано.");
+        log_line(text.arg(tcp_port).arg(socket->bytesToWrite()).arg(close_wait_ms));
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+void refuse_client(QTcpSocket *socket, std::uint16_t tcp_port)
+{
+    tcp_trace(peer_prefix(tcp_port, socket) + QStringLiteral(".refused"));
+    refusal_log().refused(tcp_port, socket->peerAddress(), socket->peerPort());
+    socket->abort();
+    delete socket;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+class QTcpSocket;
+
+// The trace lines of a modem's TCP server and the closing of its sockets.
+
+// trace_tcp is "all".
+bool tcp_tracing();
+// Writes the line to the log when tcp_tracing.
+void tcp_trace(const QString &line);
+// "tcp<port>"
+QString tcp_prefix(std::uint16_t tcp_port);
+// "tcp<port>(peer=[<address>]:<port>)"
+QString peer_prefix(std::uint16_t tcp_port, const QTcpSocket *socket);
+
+// How long a socket the program closes may take to hand over what it still has to send
+// before it is cut: a peer that never reads must not hold the server.
+constexpr int close_wait_ms = 5000;
+
+// Closes the connection from the program's side, after what is still to be sent, but
+// within close_wait_ms.
+void close_client(QTcpSocket *socket, std::uint16_t tcp_port);
+// Closed and deleted at once: a client that tcp_allow keeps out is neither counted nor
+// served. The refusal is logged, as often as the refusal log lets it.
+void refuse_client(QTcpSocket *socket, std::uint16_t tcp_port);

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "app/downlink.h"
+#include "tcp/tcp_link.h"
+
+#include <QSet>
+#include <QVector>
+
+#include <algorithm>
+#include <utility>
+
+// A link for a Tcp_server on its own: no Engine, no thread, no WebSocket. It keeps the
+// messages handed to it as they came, takes them while fewer than `cap` wait, and notes
+// what the server asks of it.
+class Recording_link : public Tcp_link {
+public:
+    QVector<Downlink> messages;
+    QVector<const Downlink_origin *> dropped;
+    QVector<const Downlink_origin *> detached;
+    int cap = 64;
+    int clients_told = 0;
+    int alive = 1;
+    QSet<Tcp_server *> servers;
+
+    bool enqueue_message(Downlink message) override
+    {
+        if (messages.size() >= cap)
+            return false;
+        messages.append(std::move(message));
+        return true;
+    }
+    void drop_messages_of(const Downlink_origin *origin) override
+    {
+        dropped.append(origin);
+        messages.erase(std::remove_if(messages.begin(), messages.end(),
+                                      [origin](const Downlink &m) { return m.origin == origin; }),
+                       messages.end());
+    }
+    void detach_messages_of(const Downlink_origin *origin) override
+    {
+        detached.append(origin);
+        for (Downlink &m : messages) {
+            if (m.origin == origin)
+                m.origin = nullptr;
+        }
+    }
+    int modem_cap() const override { return cap; }
+    void clients_changed() override { ++clients_told; }
+    void server_started(Tcp_server *server) override
+    {
+        servers.insert(server);
+        ++alive;
+    }
+    void server_destroyed(Tcp_server *server) override
+    {
+        servers.remove(server);
+        --alive;
+    }
+};
