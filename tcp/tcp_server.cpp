@@ -27,15 +27,7 @@ Tcp_server::Tcp_server(Tcp_link &link, Eui eui, const Device_params &params)
     if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection))
         throw Debug(place_code(module, 1));
     tcp_trace(prefix() + QStringLiteral(".listen"));
-    if (!listener.listen(settings.tcp_listen, tcp_port)) {
-        static const QString text = QCoreApplication::translate(
-            "log", "Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «%2».");
-        static const QString text_at = QCoreApplication::translate(
-            "log", "Не удалось создать серверный сокет, слушающий порт TCP %1 на адресе %2. Qt говорит: «%3».");
-        if (settings.tcp_listen == QHostAddress::Any)
-            throw Err(text.arg(QString::number(tcp_port), listener.errorString()));
-        throw Err(text_at.arg(QString::number(tcp_port), settings.tcp_listen.toString(), listener.errorString()));
-    }
+    listen_for_clients(listener, tcp_port);
     link.server_started(this);
 }
 

@@ -31,9 +31,6 @@ class Tcp_server : public QObject, public Downlink_origin {
     Q_DISABLE_COPY(Tcp_server)
 
 public:
-    static constexpr qint64 write_limit = Uplink_writer::write_limit;
-    static constexpr int close_wait_ms = ::close_wait_ms;
-
     // Starts listening; throws Err when the port cannot be opened.
     Tcp_server(Tcp_link &link, Eui eui, const Device_params &params);
     ~Tcp_server() override;
@@ -48,7 +45,6 @@ public:
     // The link is gone: nothing is handed to it or told to it any more.
     void forget_link() { link = nullptr; }
 
-    Eui modem_eui() const { return eui; }
     std::int32_t frame_limit() const { return max_frame; }
     std::uint16_t port() const { return tcp_port; }
     // Read by the user interface thread under state_mutex.

@@ -1,11 +1,13 @@
 #include "tcp/tcp_sockets.h"
 
+#include "app/err.h"
 #include "app/log.h"
 #include "config/settings.h"
 #include "tcp/peer_access.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -56,4 +58,17 @@ void refuse_client(QTcpSocket *socket, std::uint16_t tcp_port)
     refusal_log().refused(tcp_port, socket->peerAddress(), socket->peerPort());
     socket->abort();
     delete socket;
+}
+
+void listen_for_clients(QTcpServer &listener, std::uint16_t tcp_port)
+{
+    if (listener.listen(settings.tcp_listen, tcp_port))
+        return;
+    static const QString text = QCoreApplication::translate(
+        "log", "Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «%2».");
+    static const QString text_at = QCoreApplication::translate(
+        "log", "Не удалось создать серверный сокет, слушающий порт TCP %1 на адресе %2. Qt говорит: «%3».");
+    if (settings.tcp_listen == QHostAddress::Any)
+        throw Err(text.arg(QString::number(tcp_port), listener.errorString()));
+    throw Err(text_at.arg(QString::number(tcp_port), settings.tcp_listen.toString(), listener.errorString()));
 }

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
+class QTcpServer;
 class QTcpSocket;
 
-// The trace lines of a modem's TCP server and the closing of its sockets.
+// The trace lines of a modem's TCP server, its listening and the closing of its sockets.
 
 // trace_tcp is "all".
 bool tcp_tracing();
@@ -27,3 +28,7 @@ void close_client(QTcpSocket *socket, std::uint16_t tcp_port);
 // Closed and deleted at once: a client that tcp_allow keeps out is neither counted nor
 // served. The refusal is logged, as often as the refusal log lets it.
 void refuse_client(QTcpSocket *socket, std::uint16_t tcp_port);
+
+// Listens on tcp_port at tcp_listen; throws Err naming the port (and the address, unless it
+// is every address) when that cannot be done.
+void listen_for_clients(QTcpServer &listener, std::uint16_t tcp_port);

@@ -755,7 +755,7 @@ private slots:
         for (int i = 0; i < rounds - 2; ++i)
             QVERIFY(round());
         QCOMPARE(log_contents().count(cut), 1);
-        QVERIFY(engine->stop(4 * Tcp_server::close_wait_ms));
+        QVERIFY(engine->stop(4 * close_wait_ms));
         engine.reset();
         QVERIFY(log_contents().contains(
             QStringLiteral("Клиент на порту %1 не принял отправленные ему данные (").arg(port)));

@@ -408,7 +408,7 @@ private slots:
         QVERIFY(client);
         QTRY_VERIFY(server->has_client());
         const int group_bytes = 255 * 255;
-        const int fitting = int(Tcp_server::write_limit / group_bytes);
+        const int fitting = int(Uplink_writer::write_limit / group_bytes);
         quint32 fcnt = 1;
         for (int g = 0; g < fitting; ++g) {
             for (int n = 0; n < 255; ++n)
