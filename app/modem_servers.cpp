@@ -141,18 +141,18 @@ bool Modem_servers::enqueue_message(Downlink message)
 void Modem_servers::drop_messages_of(const Downlink_origin *origin)
 {
     if (link)
-        link->drop_messages_of(origin);
+        link->link_traffic().drop_messages_of(origin);
 }
 
 void Modem_servers::detach_messages_of(const Downlink_origin *origin)
 {
     if (link)
-        link->detach_messages_of(origin);
+        link->link_traffic().detach_messages_of(origin);
 }
 
 int Modem_servers::modem_cap() const
 {
-    return link ? link->send_queue().modem_cap() : Send_queue::default_modem_cap;
+    return link ? link->link_traffic().send_queue().modem_cap() : Send_queue::default_modem_cap;
 }
 
 void Modem_servers::clients_changed()

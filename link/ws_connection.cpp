@@ -75,43 +75,12 @@ void Ws_connection::start_connect()
     socket.open(QUrl(settings.ws_url));
 }
 
-// ---- Send queue ----
+// ---- Traffic ----
 
 bool Ws_connection::enqueue_message(Downlink message)
 {
     // Only a link that is up carries downlinks; whatever arrives later is dropped.
-    if (!(flags & connected))
-        return true;
-    if (!queue.push(std::move(message)))
-        return false;
-    if (queue.on_wire() == Send_queue::Command::none)
-        send_next();
-    return true;
-}
-
-void Ws_connection::drop_messages_of(const Downlink_origin *origin)
-{
-    queue.drop_of(origin);
-}
-
-void Ws_connection::detach_messages_of(const Downlink_origin *origin)
-{
-    queue.detach_of(origin);
-}
-
-void Ws_connection::send_next()
-{
-    switch (queue.take_next()) {
-    case Send_queue::Command::none:
-        reply_handler = Command_kind::idle;
-        break;
-    case Send_queue::Command::devlist:
-        send_devlist();
-        break;
-    case Send_queue::Command::downlink:
-        send_downlink(queue.wire_downlink());
-        break;
-    }
+    return !(flags & connected) || traffic.enqueue_message(std::move(message));
 }
 
 void Ws_connection::send_devlist()
@@ -147,66 +116,31 @@ void Ws_connection::send_text(const QString &text)
     socket.sendTextMessage(text);
 }
 
-// ---- Replies ----
+void Ws_connection::wire_free()
+{
+    reply_handler = Command_kind::idle;
+}
 
-void Ws_connection::authorised()
+void Ws_connection::reply_read()
 {
     stop_response_timer();
+}
+
+bool Ws_connection::start_polling()
+{
     // A period of 0 asks for the list once per connection and never polls.
-    if (settings.ws_devlist_period != 0) {
-        period_timer = startTimer(settings.ws_devlist_period, Qt::CoarseTimer);
-        if (!period_timer) {
-            fatal_stop(unexpected_error_text(place_code(module, 190)));
-            return;
-        }
-    }
-    // The first request is on the wire like any other, so that a period tick can only
-    // queue the next one behind it.
-    flags |= devlist_queued;
-    queue.request_devlist();
-    send_next();
+    if (settings.ws_devlist_period == 0)
+        return true;
+    period_timer = startTimer(settings.ws_devlist_period, Qt::CoarseTimer);
+    if (period_timer)
+        return true;
+    fatal_stop(unexpected_error_text(place_code(module, 190)));
+    return false;
 }
 
-void Ws_connection::devices_list_complete()
+void Ws_connection::notify_servers_changed()
 {
-    flags &= ~devlist_queued;
-    stop_response_timer();
-    queue.finish();
-    if (servers.reconcile(true))
-        emit servers_changed();
-    send_next();
-}
-
-void Ws_connection::command_complete(bool status)
-{
-    stop_response_timer();
-    const Downlink done = queue.finish();
-    if (done.origin && !status)
-        done.origin->downlink_refused();
-    send_next();
-}
-
-bool Ws_connection::in_flight_owner(quint64 &eui) const
-{
-    if (queue.on_wire() != Send_queue::Command::downlink || !queue.wire_downlink().origin)
-        return false;
-    eui = queue.wire_downlink().eui;
-    return true;
-}
-
-bool Ws_connection::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
-{
-    return servers.deliver_modem_data(eui, data, has_fcnt, fcnt);
-}
-
-void Ws_connection::on_period_tick()
-{
-    if (flags & (devlist_queued | shutting_down))
-        return;
-    flags |= devlist_queued;
-    queue.request_devlist();
-    if (queue.on_wire() == Send_queue::Command::none)
-        send_next();
+    emit servers_changed();
 }
 
 // ---- Reconciliation ----
@@ -307,7 +241,7 @@ void Ws_connection::on_binary_message(const QByteArray &message)
 
 void Ws_connection::bad_message()
 {
-    flags &= ~(connecting | connected | devlist_queued);
+    flags &= ~(connecting | connected);
     socket.abort();
     link_lost();
 }
@@ -315,7 +249,7 @@ void Ws_connection::bad_message()
 void Ws_connection::on_error(QAbstractSocket::SocketError error)
 {
     const quint8 was = flags;
-    flags &= ~(connecting | connected | devlist_queued | expect_error);
+    flags &= ~(connecting | connected | expect_error);
     const QString error_string = socket.errorString();
     if (was & connecting) {
         log_line(text_connect_error().arg(static_cast<int>(error)).arg(error_string));
@@ -331,7 +265,7 @@ void Ws_connection::on_error(QAbstractSocket::SocketError error)
 void Ws_connection::on_disconnected()
 {
     const quint8 was = flags;
-    flags &= ~(connecting | connected | devlist_queued | expect_disconnected);
+    flags &= ~(connecting | connected | expect_disconnected);
     if (was & connecting) {
         log_line(connect_failed_text());
         fail_before_ready();
@@ -348,7 +282,8 @@ void Ws_connection::timerEvent(QTimerEvent *event)
     if (id == 0) {
         log_unexpected(place_code(module, 32));
     } else if (id == period_timer) {
-        on_period_tick();
+        if (!(flags & shutting_down))
+            traffic.on_period_tick();
     } else if (id == response_timer) {
         on_response_timeout();
     } else {
@@ -360,7 +295,7 @@ void Ws_connection::timerEvent(QTimerEvent *event)
 void Ws_connection::on_response_timeout()
 {
     const quint8 was = flags;
-    flags &= ~(connecting | connected | devlist_queued | reconnect_wait);
+    flags &= ~(connecting | connected | reconnect_wait);
     if (was & connecting) {
         log_line(tr_log("Тайм-аут установления соединения WebSocket с сервером QUVO-LoRa (ждали более %1 "
                         "миллисекунд).")
@@ -421,7 +356,7 @@ void Ws_connection::link_lost()
 
 void Ws_connection::drop_link()
 {
-    queue.clear();
+    traffic.clear();
     if (servers.link_dropped())
         emit servers_changed();
 }

@@ -3,9 +3,9 @@
 #include "app/downlink.h"
 #include "link/certificate_check.h"
 #include "link/command_table.h"
-#include "link/link_events.h"
 #include "link/link_servers.h"
-#include "link/send_queue.h"
+#include "link/link_traffic.h"
+#include "link/link_wire.h"
 #include "link/server_protocol.h"
 
 #include <QAbstractSocket>
@@ -15,10 +15,10 @@
 #include <QWebSocket>
 
 // The program's one link to the network server. It lives in the exchange thread: it
-// connects, checks the pinned certificate, authorises, polls the device list (whose modems
-// `servers` then serve), carries the modems' downlink data one command at a time, and after
-// any failure drops everything that depends on the link and reconnects.
-class Ws_connection : public QObject, public Link_events {
+// connects, checks the pinned certificate, authorises, then carries its traffic (the device
+// list, whose modems `servers` serve, and the modems' messages), and after any failure
+// drops everything that depends on the link and reconnects.
+class Ws_connection : public QObject, public Link_wire {
     Q_OBJECT
     Q_DISABLE_COPY(Ws_connection)
 
@@ -31,23 +31,20 @@ public:
     // The first attempt, and every attempt after a reconnect delay.
     void start_connect();
 
-    // Send queue. False, and the message is not kept, when its modem has as many messages
-    // waiting as it may; while the link is down a message is dropped unsent.
+    // See Link_traffic; while the link is down a message is dropped unsent.
     bool enqueue_message(Downlink message);
-    // The origin's waiting messages go unsent; one in flight only loses its origin.
-    void drop_messages_of(const Downlink_origin *origin);
-    // The origin's messages are still sent, but nobody is told of their replies.
-    void detach_messages_of(const Downlink_origin *origin);
-    const Send_queue &send_queue() const { return queue; }
+    Link_traffic &link_traffic() { return traffic; }
 
     bool is_connected() const { return flags & connected; }
 
-    // Link_events: what the reply handlers report.
-    void authorised() override;
-    void devices_list_complete() override;
-    void command_complete(bool status) override;
-    bool in_flight_owner(quint64 &eui) const override;
-    bool deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt) override;
+    // Link_wire
+    void send_devlist() override;
+    // One send_data_req with 0x04 and the bytes on port 2.
+    void send_downlink(const Downlink &message) override;
+    void wire_free() override;
+    void reply_read() override;
+    bool start_polling() override;
+    void notify_servers_changed() override;
 
 signals:
     void servers_changed();
@@ -75,7 +72,6 @@ protected:
 private:
     static constexpr quint8 connecting = 0x01;
     static constexpr quint8 connected = 0x02;
-    static constexpr quint8 devlist_queued = 0x04;
     static constexpr quint8 expect_disconnected = 0x08;
     static constexpr quint8 expect_error = 0x10;
     static constexpr quint8 reconnect_wait = 0x20;
@@ -86,11 +82,6 @@ private:
     bool start_reply_timer(Command_kind kind);
     // The reply of kind is read from now on.
     void send_command(Command_kind kind, const QString &text);
-    void send_devlist();
-    // One send_data_req with 0x04 and the bytes on port 2.
-    void send_downlink(const Downlink &message);
-    void send_next();
-    void on_period_tick();
     void on_response_timeout();
     void read_reply(const QString &message);
     void bad_message();
@@ -114,8 +105,8 @@ private:
 
     Link_servers &servers;
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
-    Send_queue queue;
-    Server_protocol protocol{*this};
+    Link_traffic traffic{*this, servers};
+    Server_protocol protocol{traffic};
     Certificate_check certificate;
     // Whose reply the next text message is read as (its row in the command table).
     Command_kind reply_handler = Command_kind::unready;

@@ -5,7 +5,7 @@
 #include "config/devices.h"
 #include "config/settings.h"
 #include "lora_sim/sim_server.h"
-#include "support/recording_link.h"
+#include "support/recording_tcp_link.h"
 #include "support/test_support.h"
 #include "tcp/peer_access.h"
 #include "tcp/tcp_server.h"
@@ -84,7 +84,7 @@ private:
     // The clock of the process-wide refusal log, moved by the tests.
     std::atomic<std::int64_t> now_ms{1000000};
     std::unique_ptr<Engine> engine;
-    std::unique_ptr<Recording_link> link;
+    std::unique_ptr<Recording_tcp_link> link;
     QPointer<Tcp_server> server;
     std::unique_ptr<Sim_server> sim;
     quint16 port = 0;
@@ -95,7 +95,7 @@ private:
     void start_server()
     {
         engine.reset(new Engine);
-        link.reset(new Recording_link);
+        link.reset(new Recording_tcp_link);
         port = free_port();
         QVERIFY(port);
         server = new Tcp_server(*link, eui, Device_params{51, port});
@@ -204,7 +204,7 @@ private slots:
     {
         settings.tcp_listen = QHostAddress(QStringLiteral("192.0.2.1"));
         engine.reset(new Engine);
-        link.reset(new Recording_link);
+        link.reset(new Recording_tcp_link);
         port = free_port();
         try {
             new Tcp_server(*link, eui, Device_params{51, port});

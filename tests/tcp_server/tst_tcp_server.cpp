@@ -6,7 +6,7 @@
 #include "config/settings.h"
 #include "link/ws_connection.h"
 #include "lora_sim/uplink_packets.h"
-#include "support/recording_link.h"
+#include "support/recording_tcp_link.h"
 #include "support/test_support.h"
 #include "tcp/tcp_server.h"
 
@@ -52,7 +52,7 @@ class Tst_tcp_server : public QObject {
 private:
     QTemporaryDir dir;
     QString log_path;
-    std::unique_ptr<Recording_link> link;
+    std::unique_ptr<Recording_tcp_link> link;
     QPointer<Tcp_server> server;
     quint16 port = 0;
 
@@ -86,7 +86,7 @@ private slots:
         reset_shared_state();
         settings.trace_tcp = Trace_level::all;
         settings.interframe_delay = 30;
-        link.reset(new Recording_link);
+        link.reset(new Recording_tcp_link);
     }
 
     void cleanup()

@@ -12,7 +12,7 @@
 // A link for a Tcp_server on its own: no Engine, no thread, no WebSocket. It keeps the
 // messages handed to it as they came, takes them while fewer than `cap` wait, and notes
 // what the server asks of it.
-class Recording_link : public Tcp_link {
+class Recording_tcp_link : public Tcp_link {
 public:
     QVector<Downlink> messages;
     QVector<const Downlink_origin *> dropped;
