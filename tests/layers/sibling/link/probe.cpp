@@ -1,0 +1,2 @@
+// The link reaching into its sibling: the check must refuse it.
+#include "tcp/probe.h"
