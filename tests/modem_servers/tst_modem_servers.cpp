@@ -1,0 +1,149 @@
+#include "app/log.h"
+#include "app/modem_servers.h"
+#include "app/shared_state.h"
+#include "config/devices.h"
+#include "config/served_devices_model.h"
+#include "link/send_queue.h"
+#include "support/test_support.h"
+#include "tcp/tcp_server.h"
+
+#include <QMutexLocker>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+// The modems' servers in this thread without a link: which servers the served devices and
+// the reachable modems call for, their end with the link, and the count that keeps the
+// exchange thread alive until the last of them is gone.
+
+namespace {
+
+const Eui eui_a = 0x00000000000000A1ULL;
+const Eui eui_b = 0x00000000000000B2ULL;
+
+void list(const QVector<Eui> &euis)
+{
+    QMutexLocker lock(&state_mutex);
+    reachable_modems.clear();
+    for (Eui eui : euis)
+        reachable_modems.push_back(Server_device{eui, QString()});
+}
+
+QList<quint64> running()
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.keys();
+}
+
+Tcp_server *server_of(Eui eui)
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.value(eui, nullptr);
+}
+
+quint8 link_bits()
+{
+    QMutexLocker lock(&state_mutex);
+    return state_flags & (link_started | link_ready);
+}
+
+} // namespace
+
+class Tst_modem_servers : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+private slots:
+    void initTestCase() { QVERIFY(log_in(dir)); }
+    void init() { reset_process_state(); }
+    void cleanup() { reset_process_state(); }
+    void cleanupTestCase() { reset_log_file_name(); }
+
+    // A server runs for every modem that is both served and listed; a new port replaces it,
+    // a modem no longer listed loses it. The first list marks the link ready.
+    void servers_follow_the_lists()
+    {
+        const quint16 port_a = free_port();
+        const quint16 port_b = free_port();
+        QVERIFY(port_a && port_b && port_a != port_b);
+        add_served(eui_a, port_a);
+        add_served(eui_b, port_b);
+        list({eui_a});
+        Modem_servers servers;
+        QVERIFY(servers.reconcile(true));
+        QCOMPARE(link_bits(), quint8(link_started | link_ready));
+        QCOMPARE(running(), QList<quint64>{eui_a});
+        QCOMPARE(servers.alive(), 2);
+
+        list({eui_a, eui_b});
+        servers.reconcile(false);
+        QCOMPARE(running(), QList<quint64>({eui_a, eui_b}));
+        QCOMPARE(servers.alive(), 3);
+
+        const QPointer<Tcp_server> old_a = server_of(eui_a);
+        const quint16 moved = free_port();
+        QVERIFY(moved && moved != port_b);
+        served_model.replace(eui_a, {eui_a, Device_params{51, moved}});
+        servers.reconcile(false);
+        QVERIFY(!old_a);
+        QCOMPARE(server_of(eui_a)->port(), moved);
+
+        list({eui_b});
+        servers.reconcile(false);
+        QCOMPARE(running(), QList<quint64>{eui_b});
+        QCOMPARE(servers.alive(), 2);
+
+        QVERIFY(servers.deliver_modem_data(eui_b, packet("x"), false, 0));
+        QVERIFY(!servers.deliver_modem_data(eui_a, packet("x"), false, 0));
+
+        servers.link_dropped();
+        QVERIFY(running().isEmpty());
+        QCOMPARE(link_bits(), quint8(0));
+        QCOMPARE(servers.alive(), 1);
+    }
+
+    // After shutdown the thread may end only once the link is at rest and the last server,
+    // which waits for its client's socket, is gone.
+    void wound_up_after_the_last_server()
+    {
+        const quint16 port = free_port();
+        QVERIFY(port);
+        add_served(eui_a, port);
+        list({eui_a});
+        Modem_servers servers;
+        QSignalSpy wound_up(&servers, &Modem_servers::wound_up);
+        servers.reconcile(true);
+        const QPointer<Tcp_server> server = server_of(eui_a);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(5000));
+        QTRY_VERIFY(server->has_client());
+
+        servers.link_dropped();
+        servers.link_at_rest();
+        QVERIFY(server);
+        QCOMPARE(servers.alive(), 1);
+        QCOMPARE(wound_up.count(), 0);
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY(!server);
+        QCOMPARE(servers.alive(), 0);
+        QCOMPARE(wound_up.count(), 1);
+    }
+
+    // Without a link a client's messages are taken and dropped unsent.
+    void no_link_drops_messages()
+    {
+        Modem_servers servers;
+        QVERIFY(servers.enqueue_message(Downlink{eui_a, "x", nullptr}));
+        QCOMPARE(servers.modem_cap(), Send_queue::default_modem_cap);
+    }
+};
+
+QTEST_GUILESS_MAIN(Tst_modem_servers)
+#include "tst_modem_servers.moc"
