@@ -26,24 +26,6 @@ constexpr quint64 eui_b = 0x00112233445566AAu;
 constexpr quint64 eui_c = 0x00112233445566BBu;
 constexpr quint64 eui_d = 0x00112233445566CCu;
 
-QList<quint64> running_servers()
-{
-    QMutexLocker lock(&state_mutex);
-    return tcp_servers.keys();
-}
-
-Tcp_server *server_of(quint64 eui)
-{
-    QMutexLocker lock(&state_mutex);
-    return tcp_servers.value(eui, nullptr);
-}
-
-quint8 link_state()
-{
-    QMutexLocker lock(&state_mutex);
-    return state_flags & (link_started | link_ready);
-}
-
 int clients()
 {
     QMutexLocker lock(&state_mutex);
@@ -158,11 +140,11 @@ void Tst_device_polling::servers_follow_device_lists()
     sim->add_modem(modem(eui_b));
     sim->add_modem(modem(eui_d));
     start_ready();
-    QCOMPARE(running_servers(), (QList<quint64>{eui_a, eui_b}));
+    QCOMPARE(server_euis(), (QList<quint64>{eui_a, eui_b}));
 
     sim->remove_modem(eui_b);
     sim->add_modem(modem(eui_c));
-    QTRY_COMPARE_WITH_TIMEOUT(running_servers(), (QList<quint64>{eui_a, eui_c}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server_euis(), (QList<quint64>{eui_a, eui_c}), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(log_contents().contains(QStringLiteral("] tcp%1.shutdown_server_ok\n").arg(port_b)),
                              5000);
     QCOMPARE(link_state(), quint8(link_started | link_ready));
@@ -172,7 +154,7 @@ void Tst_device_polling::no_served_devices_still_ready()
 {
     sim->add_modem(modem(eui_a));
     start_ready();
-    QVERIFY(running_servers().isEmpty());
+    QVERIFY(server_euis().isEmpty());
 }
 
 // A port in use costs that modem its server until a later list finds the port free.
@@ -186,7 +168,7 @@ void Tst_device_polling::server_that_cannot_listen_is_retried()
     sim->add_modem(modem(eui_a));
     sim->add_modem(modem(eui_b));
     start_ready();
-    QCOMPARE(running_servers(), (QList<quint64>{eui_b}));
+    QCOMPARE(server_euis(), (QList<quint64>{eui_b}));
     const QStringList log = log_contents().split(QStringLiteral("\n\n"));
     const int at = log.indexOf(QRegularExpression(
         QStringLiteral("^\\[.*\\] Не удалось создать серверный сокет, слушающий порт TCP %1\\. .*").arg(port_a)));
@@ -194,7 +176,7 @@ void Tst_device_polling::server_that_cannot_listen_is_retried()
     QVERIFY(log.value(at + 1).endsWith(QStringLiteral("] Не удалось создать блок управления устройством.")));
 
     blocker.close();
-    QTRY_COMPARE_WITH_TIMEOUT(running_servers(), (QList<quint64>{eui_a, eui_b}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server_euis(), (QList<quint64>{eui_a, eui_b}), 5000);
 }
 
 // A changed port or frame limit replaces the server and its client; no change keeps both.
@@ -296,7 +278,7 @@ void Tst_device_polling::lost_link_stops_servers()
     settings.ws_reconnect_delay = 60000;
     sim->close_connections();
     QVERIFY(closed.wait(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(running_servers().isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(server_euis().isEmpty(), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(clients(), 0, 5000);
     QCOMPARE(link_state(), quint8(0));
     QMutexLocker lock(&state_mutex);
@@ -330,7 +312,7 @@ void Tst_device_polling::shutdown_with_clients()
     client_a->close();
     client_b->close();
     QVERIFY(engine->wait(5000));
-    QVERIFY(running_servers().isEmpty());
+    QVERIFY(server_euis().isEmpty());
     QCOMPARE(clients(), 0);
     const QString log = log_contents();
     QVERIFY(log.contains(QStringLiteral("] tcp%1.shutdown_server_ok\n").arg(port_a)));

@@ -33,24 +33,6 @@ void list(const QVector<Eui> &euis)
         reachable_modems.push_back(Server_device{eui, QString()});
 }
 
-QList<quint64> running()
-{
-    QMutexLocker lock(&state_mutex);
-    return tcp_servers.keys();
-}
-
-Tcp_server *server_of(Eui eui)
-{
-    QMutexLocker lock(&state_mutex);
-    return tcp_servers.value(eui, nullptr);
-}
-
-quint8 link_bits()
-{
-    QMutexLocker lock(&state_mutex);
-    return state_flags & (link_started | link_ready);
-}
-
 } // namespace
 
 class Tst_modem_servers : public QObject {
@@ -77,13 +59,13 @@ private slots:
         list({eui_a});
         Modem_servers servers;
         QVERIFY(servers.reconcile(true));
-        QCOMPARE(link_bits(), quint8(link_started | link_ready));
-        QCOMPARE(running(), QList<quint64>{eui_a});
+        QCOMPARE(link_state(), quint8(link_started | link_ready));
+        QCOMPARE(server_euis(), QList<quint64>{eui_a});
         QCOMPARE(servers.alive(), 2);
 
         list({eui_a, eui_b});
         servers.reconcile(false);
-        QCOMPARE(running(), QList<quint64>({eui_a, eui_b}));
+        QCOMPARE(server_euis(), QList<quint64>({eui_a, eui_b}));
         QCOMPARE(servers.alive(), 3);
 
         const QPointer<Tcp_server> old_a = server_of(eui_a);
@@ -96,15 +78,15 @@ private slots:
 
         list({eui_b});
         servers.reconcile(false);
-        QCOMPARE(running(), QList<quint64>{eui_b});
+        QCOMPARE(server_euis(), QList<quint64>{eui_b});
         QCOMPARE(servers.alive(), 2);
 
         QVERIFY(servers.deliver_modem_data(eui_b, packet("x"), false, 0));
         QVERIFY(!servers.deliver_modem_data(eui_a, packet("x"), false, 0));
 
         servers.link_dropped();
-        QVERIFY(running().isEmpty());
-        QCOMPARE(link_bits(), quint8(0));
+        QVERIFY(server_euis().isEmpty());
+        QCOMPARE(link_state(), quint8(0));
         QCOMPARE(servers.alive(), 1);
     }
 

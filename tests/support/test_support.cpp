@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QMutexLocker>
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -63,6 +64,24 @@ quint16 free_port()
         }
     }
     return 0;
+}
+
+quint8 link_state()
+{
+    QMutexLocker lock(&state_mutex);
+    return state_flags & (link_started | link_ready);
+}
+
+QList<quint64> server_euis()
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.keys();
+}
+
+Tcp_server *server_of(quint64 eui)
+{
+    QMutexLocker lock(&state_mutex);
+    return tcp_servers.value(eui, nullptr);
 }
 
 void reset_process_state()

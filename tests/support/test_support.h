@@ -3,11 +3,13 @@
 #include "app/err.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
 class QTcpSocket;
 class QTemporaryDir;
+class Tcp_server;
 
 // Fixtures shared by the test programs.
 
@@ -26,6 +28,12 @@ void log_per_test(const QTemporaryDir &dir);
 // A TCP port that was free a moment ago on every address, as a server of the program binds it,
 // and not given by an earlier call; 0 when none was found.
 quint16 free_port();
+
+// Read under state_mutex: link_started and link_ready of state_flags, the EUIs of the running
+// TCP servers in ascending order, and the server of one EUI (null when none runs).
+quint8 link_state();
+QList<quint64> server_euis();
+Tcp_server *server_of(quint64 eui);
 
 // Settings, served devices and the state shared with the exchange thread back to those
 // of a fresh process, for test programs that run many cases in one process.

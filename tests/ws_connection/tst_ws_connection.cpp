@@ -32,12 +32,6 @@ const QString connected_text = QStringLiteral("Установлено соеди
 const QString lost_text = QStringLiteral("Утеряно соединение с сервером QUVO-LoRa.");
 const QString bad_message_text = QStringLiteral("Не удалось обработать сообщение от сервера QUVO-LoRa.");
 
-quint8 link_state()
-{
-    QMutexLocker lock(&state_mutex);
-    return state_flags & (link_started | link_ready);
-}
-
 QSslCertificate certificate(const QString &file, QSsl::EncodingFormat format)
 {
     QFile in(QStringLiteral(QUVO_TEST_DATA "/") + file);
