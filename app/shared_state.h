@@ -25,7 +25,7 @@ constexpr quint8 shutdown_requested = 0x10;
 extern quint8 state_flags;
 extern Main_window *registered_main_window;
 extern Ws_connection *registered_ws_connection;
-// The running server of every reachable served modem, by EUI; the link owns them.
+// The running server of every reachable served modem, by EUI; Modem_servers owns them.
 extern QMap<quint64, Tcp_server *> tcp_servers;
 // How many of the tcp_servers have a client at the moment.
 extern int clients_count;

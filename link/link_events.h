@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// What the reply handlers of the server protocol need from the link. Ws_connection
+// What the reply handlers of the server protocol need from the link. Link_traffic
 // implements it; tests and fuzzers use a recording stand-in. Everything runs in the
 // exchange thread. in_flight_owner is asked while a message is being read; the other
 // calls come once it has been read to its end and found well formed, at most one per
@@ -27,6 +27,6 @@ public:
     virtual bool in_flight_owner(quint64 &eui) const = 0;
 
     // Hands one uplink packet to on_modem_data of the running Tcp_server of eui
-    // (a lookup in tcp_servers); false, and nothing done, when none runs.
+    // (through Link_servers); false, and nothing done, when none runs.
     virtual bool deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt) = 0;
 };
