@@ -4,6 +4,7 @@
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "config/settings.h"
+#include "link/link_log.h"
 #include "link/server_commands.h"
 
 #include <QCoreApplication>
@@ -22,13 +23,6 @@ constexpr unsigned module = 7;
 QString tr_log(const char *text)
 {
     return QCoreApplication::translate("log", text);
-}
-
-QString text_connect_error()
-{
-    static const QString text =
-        tr_log("Не удалось установить соединение с сервером QUVO-LoRa. Код ошибки = %1 («%2»).");
-    return text;
 }
 
 } // namespace
@@ -110,9 +104,7 @@ void Ws_connection::send_command(Command_kind kind, const QString &text)
 
 void Ws_connection::send_text(const QString &text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    if (settings.trace_ws == Trace_level::all)
-        log_utf8("to(QUVO-LoRa): ", utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    trace_sent(text);
     socket.sendTextMessage(text);
 }
 
@@ -206,10 +198,7 @@ void Ws_connection::on_connected()
 
 void Ws_connection::on_text_message(const QString &message)
 {
-    if (settings.trace_ws == Trace_level::all) {
-        const QByteArray utf8 = message.toUtf8();
-        log_utf8("from(QUVO-LoRa): ", utf8.constData(), static_cast<std::size_t>(utf8.size()));
-    }
+    trace_received(message);
     try {
         read_reply(message);
         return;
@@ -218,24 +207,13 @@ void Ws_connection::on_text_message(const QString &message)
     } catch (...) {
         log_unexpected(place_code(module, 17));
     }
-    if (settings.trace_ws == Trace_level::bad_frames) {
-        const QByteArray utf8 = message.toUtf8();
-        log_utf8("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку: ", utf8.constData(),
-                 static_cast<std::size_t>(utf8.size()));
-    }
+    trace_bad_text(message);
     bad_message();
 }
 
 void Ws_connection::on_binary_message(const QByteArray &message)
 {
-    const auto size = static_cast<std::size_t>(message.size());
-    if (settings.trace_ws == Trace_level::all)
-        log_data("from(QUVO-LoRa), binary frame: ", message.constData(), size);
-    log_line(tr_log("Ошибка: от сервера QUVO-LoRa пришло сообщение в двоичном формате (в протоколе есть "
-                    "только текстовые сообщения)."));
-    if (settings.trace_ws == Trace_level::bad_frames)
-        log_data("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку (binary frame): ", message.constData(),
-                 size);
+    log_binary_frame(message);
     bad_message();
 }
 
