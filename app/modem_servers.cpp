@@ -90,9 +90,7 @@ bool Modem_servers::reconcile(bool after_list)
         }
     }
     if (after_list && !(state_flags & link_ready)) {
-        state_flags |= link_started | link_ready;
-        notify = note_servers_changed();
-        note_clients_changed();
+        notify = note_link_state(link_started | link_ready);
     } else if (changed) {
         notify = note_servers_changed();
         note_clients_changed();
@@ -107,9 +105,7 @@ bool Modem_servers::link_dropped()
     bool notify = false;
     {
         QMutexLocker lock(&state_mutex);
-        state_flags &= ~(link_started | link_ready);
-        notify = note_servers_changed();
-        note_clients_changed();
+        notify = note_link_state(0);
         old_modems.swap(reachable_modems);
         old_servers.swap(tcp_servers);
     }

@@ -83,6 +83,14 @@ bool note_clients_changed()
     return was_clear;
 }
 
+bool note_link_state(quint8 bits)
+{
+    state_flags = (state_flags & ~(link_started | link_ready)) | (bits & (link_started | link_ready));
+    const bool notify = note_servers_changed();
+    note_clients_changed();
+    return notify;
+}
+
 Link_view take_servers_view()
 {
     Link_view view;

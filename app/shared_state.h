@@ -48,6 +48,9 @@ void unregister_ws_connection(Ws_connection *link);
 // caller must emit the signal once it has unlocked.
 bool note_servers_changed();
 bool note_clients_changed();
+// link_started and link_ready become as in bits, and both notifications are noted; returns
+// what note_servers_changed returns.
+bool note_link_state(quint8 bits);
 
 // Main-thread side: what the window shows, copied under the lock.
 struct Link_view {

@@ -69,8 +69,6 @@ void Ws_connection::start_connect()
     socket.open(QUrl(settings.ws_url));
 }
 
-// ---- Traffic ----
-
 bool Ws_connection::enqueue_message(Downlink message)
 {
     // Only a link that is up carries downlinks; whatever arrives later is dropped.
@@ -115,7 +113,7 @@ void Ws_connection::wire_free()
 
 void Ws_connection::reply_read()
 {
-    stop_response_timer();
+    response_timer.stop();
 }
 
 bool Ws_connection::start_polling()
@@ -123,8 +121,8 @@ bool Ws_connection::start_polling()
     // A period of 0 asks for the list once per connection and never polls.
     if (settings.ws_devlist_period == 0)
         return true;
-    period_timer = startTimer(settings.ws_devlist_period, Qt::CoarseTimer);
-    if (period_timer)
+    period_timer.start(settings.ws_devlist_period, Qt::CoarseTimer, this);
+    if (period_timer.isActive())
         return true;
     fatal_stop(unexpected_error_text(place_code(module, 190)));
     return false;
@@ -134,8 +132,6 @@ void Ws_connection::notify_servers_changed()
 {
     emit servers_changed();
 }
-
-// ---- Reconciliation ----
 
 void Ws_connection::update_servers()
 {
@@ -148,8 +144,6 @@ void Ws_connection::update_servers()
         log_unexpected(place_code(module, 7));
     }
 }
-
-// ---- Connection lifecycle ----
 
 void Ws_connection::on_ssl_error(const QList<QSslError> &errors)
 {
@@ -177,15 +171,7 @@ void Ws_connection::on_connected()
         }
         if (!start_reply_timer(Command_kind::auth_req))
             return;
-        bool notify = false;
-        {
-            QMutexLocker lock(&state_mutex);
-            state_flags |= link_started;
-            notify = note_servers_changed();
-            note_clients_changed();
-        }
-        if (notify)
-            emit servers_changed();
+        show_link_state(link_started);
         send_command(Command_kind::auth_req, auth_req_text(settings.ws_login, settings.ws_password));
     } catch (const std::exception &e) {
         log_exception(e, connect_failed_text());
@@ -259,10 +245,10 @@ void Ws_connection::timerEvent(QTimerEvent *event)
     const int id = event->timerId();
     if (id == 0) {
         log_unexpected(place_code(module, 32));
-    } else if (id == period_timer) {
+    } else if (id == period_timer.timerId()) {
         if (!(flags & shutting_down))
             traffic.on_period_tick();
-    } else if (id == response_timer) {
+    } else if (id == response_timer.timerId()) {
         on_response_timeout();
     } else {
         log_unexpected(place_code(module, 33));
@@ -283,7 +269,7 @@ void Ws_connection::on_response_timeout()
     } else if (was & connected) {
         fail_connected(Link_failure::timeout());
     } else if (was & reconnect_wait) {
-        stop_response_timer();
+        response_timer.stop();
         start_connect();
     } else {
         fatal_stop(unexpected_error_text(place_code(module, 26)));
@@ -311,23 +297,26 @@ void Ws_connection::fail_connected(const Link_failure &failure)
 
 void Ws_connection::fail_before_ready()
 {
-    stop_response_timer();
+    response_timer.stop();
+    show_link_state(0);
+    after_failure();
+}
+
+void Ws_connection::show_link_state(quint8 bits)
+{
     bool notify = false;
     {
         QMutexLocker lock(&state_mutex);
-        state_flags &= ~(link_started | link_ready);
-        notify = note_servers_changed();
-        note_clients_changed();
+        notify = note_link_state(bits);
     }
     if (notify)
         emit servers_changed();
-    after_failure();
 }
 
 void Ws_connection::link_lost()
 {
-    stop_period_timer();
-    stop_response_timer();
+    period_timer.stop();
+    response_timer.stop();
     drop_link();
     after_failure();
 }
@@ -364,7 +353,7 @@ void Ws_connection::on_shutdown()
     // A reconnect delay must not start a new attempt, nor give the share back a second time.
     if (flags & reconnect_wait) {
         flags &= ~reconnect_wait;
-        stop_response_timer();
+        response_timer.stop();
     }
     servers.link_at_rest();
 }
@@ -381,19 +370,17 @@ void Ws_connection::fatal_stop(const QString &text)
     flags &= expect_disconnected | expect_error | shutting_down;
     if (was & (connecting | connected))
         socket.abort();
-    stop_response_timer();
-    stop_period_timer();
+    response_timer.stop();
+    period_timer.stop();
     drop_link();
     reply_handler = Command_kind::unready;
     emit fatal_error();
 }
 
-// ---- Timers ----
-
 bool Ws_connection::start_response_timer(int milliseconds, unsigned place)
 {
     if (milliseconds == 0) {
-        stop_response_timer();
+        response_timer.stop();
         return true;
     }
     return start_delay_timer(milliseconds, place);
@@ -401,24 +388,11 @@ bool Ws_connection::start_response_timer(int milliseconds, unsigned place)
 
 bool Ws_connection::start_delay_timer(int milliseconds, unsigned place)
 {
-    stop_response_timer();
-    response_timer = startTimer(milliseconds, Qt::CoarseTimer);
-    if (response_timer)
+    response_timer.start(milliseconds, Qt::CoarseTimer, this);
+    if (response_timer.isActive())
         return true;
     fatal_stop(unexpected_error_text(place_code(module, place)));
     return false;
-}
-
-void Ws_connection::stop_response_timer()
-{
-    if (response_timer)
-        killTimer(std::exchange(response_timer, 0));
-}
-
-void Ws_connection::stop_period_timer()
-{
-    if (period_timer)
-        killTimer(std::exchange(period_timer, 0));
 }
 
 void Ws_connection::read_reply(const QString &message)

@@ -9,6 +9,7 @@
 #include "link/server_protocol.h"
 
 #include <QAbstractSocket>
+#include <QBasicTimer>
 #include <QList>
 #include <QObject>
 #include <QSslError>
@@ -90,6 +91,8 @@ private:
 
     void close_socket();
     void fail_before_ready();
+    // link_started and link_ready of state_flags become bits; the window hears of it.
+    void show_link_state(quint8 bits);
     void link_lost();
     void drop_link();
     void after_failure();
@@ -100,8 +103,6 @@ private:
     bool start_response_timer(int milliseconds, unsigned place);
     // Runs even for 0, which then fires at the next turn of the event loop.
     bool start_delay_timer(int milliseconds, unsigned place);
-    void stop_response_timer();
-    void stop_period_timer();
 
     Link_servers &servers;
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
@@ -110,7 +111,7 @@ private:
     Certificate_check certificate;
     // Whose reply the next text message is read as (its row in the command table).
     Command_kind reply_handler = Command_kind::unready;
-    int period_timer = 0;
-    int response_timer = 0;
+    QBasicTimer period_timer;
+    QBasicTimer response_timer;
     quint8 flags = 0;
 };
