@@ -106,16 +106,6 @@ void Ws_connection::send_text(const QString &text)
     socket.sendTextMessage(text);
 }
 
-void Ws_connection::wire_free()
-{
-    reply_handler = Command_kind::idle;
-}
-
-void Ws_connection::reply_read()
-{
-    response_timer.stop();
-}
-
 bool Ws_connection::start_polling()
 {
     // A period of 0 asks for the list once per connection and never polls.
@@ -126,11 +116,6 @@ bool Ws_connection::start_polling()
         return true;
     fatal_stop(unexpected_error_text(place_code(module, 190)));
     return false;
-}
-
-void Ws_connection::notify_servers_changed()
-{
-    emit servers_changed();
 }
 
 void Ws_connection::update_servers()

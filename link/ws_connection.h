@@ -42,10 +42,10 @@ public:
     void send_devlist() override;
     // One send_data_req with 0x04 and the bytes on port 2.
     void send_downlink(const Downlink &message) override;
-    void wire_free() override;
-    void reply_read() override;
+    void wire_free() override { reply_handler = Command_kind::idle; }
+    void reply_read() override { response_timer.stop(); }
     bool start_polling() override;
-    void notify_servers_changed() override;
+    void notify_servers_changed() override { emit servers_changed(); }
 
 signals:
     void servers_changed();
