@@ -118,6 +118,28 @@ private slots:
         QCOMPARE(wound_up.count(), 1);
     }
 
+    // A server that still waits for its client's socket when the thread's body ends outlives
+    // Modem_servers, and must not call back into it.
+    void server_outlives_its_keeper()
+    {
+        const quint16 port = free_port();
+        QVERIFY(port);
+        add_served(eui_a, port);
+        list({eui_a});
+        auto servers = std::make_unique<Modem_servers>();
+        servers->reconcile(true);
+        const QPointer<Tcp_server> server = server_of(eui_a);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(5000));
+        QTRY_VERIFY(server->has_client());
+        servers->link_dropped();
+        QVERIFY(server);
+        servers.reset();
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY(!server);
+    }
+
     // Without a link a client's messages are taken and dropped unsent.
     void no_link_drops_messages()
     {
