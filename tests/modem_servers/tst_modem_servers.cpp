@@ -1,9 +1,9 @@
-#include "app/log.h"
 #include "app/modem_servers.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/served_devices_model.h"
 #include "link/send_queue.h"
+#include "support/logged_cases.h"
 #include "support/test_support.h"
 #include "tcp/tcp_server.h"
 
@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -35,17 +34,34 @@ void list(const QVector<Eui> &euis)
 
 } // namespace
 
-class Tst_modem_servers : public QObject {
+class Tst_modem_servers : public Logged_cases {
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
+    QPointer<Tcp_server> server;
+    QTcpSocket client;
+
+    // One served and listed modem, its server running and serving `client`.
+    void serve_a_client(Modem_servers &servers)
+    {
+        const quint16 port = free_port();
+        QVERIFY(port);
+        add_served(eui_a, port);
+        list({eui_a});
+        servers.reconcile(true);
+        server = server_of(eui_a);
+        QVERIFY(server);
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(client.waitForConnected(5000));
+        QTRY_VERIFY(server->has_client());
+    }
 
 private slots:
-    void initTestCase() { QVERIFY(log_in(dir)); }
-    void init() { reset_process_state(); }
-    void cleanup() { reset_process_state(); }
-    void cleanupTestCase() { reset_log_file_name(); }
+    void cleanup()
+    {
+        client.abort();
+        reset_process_state();
+    }
 
     // A server runs for every modem that is both served and listed; a new port replaces it,
     // a modem no longer listed loses it. The first list marks the link ready.
@@ -94,19 +110,11 @@ private slots:
     // which waits for its client's socket, is gone.
     void wound_up_after_the_last_server()
     {
-        const quint16 port = free_port();
-        QVERIFY(port);
-        add_served(eui_a, port);
-        list({eui_a});
         Modem_servers servers;
         QSignalSpy wound_up(&servers, &Modem_servers::wound_up);
-        servers.reconcile(true);
-        const QPointer<Tcp_server> server = server_of(eui_a);
-        QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(client.waitForConnected(5000));
-        QTRY_VERIFY(server->has_client());
-
+        serve_a_client(servers);
+        if (QTest::currentTestFailed())
+            return;
         servers.link_dropped();
         servers.link_at_rest();
         QVERIFY(server);
@@ -122,17 +130,10 @@ private slots:
     // Modem_servers, and must not call back into it.
     void server_outlives_its_keeper()
     {
-        const quint16 port = free_port();
-        QVERIFY(port);
-        add_served(eui_a, port);
-        list({eui_a});
         auto servers = std::make_unique<Modem_servers>();
-        servers->reconcile(true);
-        const QPointer<Tcp_server> server = server_of(eui_a);
-        QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(client.waitForConnected(5000));
-        QTRY_VERIFY(server->has_client());
+        serve_a_client(*servers);
+        if (QTest::currentTestFailed())
+            return;
         servers->link_dropped();
         QVERIFY(server);
         servers.reset();
