@@ -1,5 +1,6 @@
 #include "app/engine.h"
 
+#include "app/epoll_dispatcher.h"
 #include "app/err.h"
 #include "app/log.h"
 #include "app/modem_servers.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -34,6 +36,17 @@ void Engine::wind_up(int exit_code)
         std::fflush(nullptr);
         std::_Exit(exit_code);
     }
+}
+
+void Engine::start(Priority priority)
+{
+    // The thread deletes its dispatcher when it ends; a running one keeps the one it has.
+    if (!isRunning() && !eventDispatcher() && qgetenv("QUVO_EVENT_DISPATCHER") != "qt") {
+        auto dispatcher = std::make_unique<Epoll_dispatcher>();
+        if (dispatcher->valid())
+            setEventDispatcher(dispatcher.release());
+    }
+    QThread::start(priority);
 }
 
 bool Engine::stop(unsigned long timeout_ms)

@@ -19,6 +19,11 @@ public:
     // Winds the thread up (see wind_up) with exit code 0.
     ~Engine() override;
 
+    // Starts the thread on an Epoll_dispatcher, or on Qt's own event dispatcher where the
+    // environment says QUVO_EVENT_DISPATCHER=qt (to compare the two) or epoll is refused.
+    // Hides QThread::start, which every caller reaches through an Engine.
+    void start(Priority priority = InheritPriority);
+
     // True once the thread body has returned; the finished signal follows or has passed.
     bool body_ended() const { return ended.load(); }
 

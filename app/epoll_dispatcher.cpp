@@ -1,0 +1,417 @@
+#include "app/epoll_dispatcher.h"
+
+#include "app/log.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned module = 10;
+constexpr qint64 ms_ns = 1000000;
+constexpr qint64 second_ns = 1000000000;
+// What a wake-up reads at most; the rest stays ready for the next one.
+constexpr int max_events = 64;
+
+// The clock of QElapsedTimer and of Qt's own timers.
+qint64 now_ns()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * second_ns + ts.tv_nsec;
+}
+
+qint64 next_second(qint64 ns)
+{
+    return (ns + second_ns - 1) / second_ns * second_ns;
+}
+
+// What activates a notifier of each QSocketNotifier::Type, as with poll(2) in Qt.
+constexpr std::uint32_t activating[3] = {
+    EPOLLIN | EPOLLHUP | EPOLLERR,
+    EPOLLOUT | EPOLLHUP | EPOLLERR,
+    EPOLLPRI | EPOLLHUP | EPOLLERR,
+};
+constexpr std::uint32_t requested[3] = {EPOLLIN, EPOLLOUT, EPOLLPRI};
+
+bool in_own_thread(const QObject *dispatcher, const QObject *object)
+{
+    return object->thread() == dispatcher->thread() && dispatcher->thread() == QThread::currentThread();
+}
+
+}
+
+Epoll_dispatcher::Epoll_dispatcher(QObject *parent)
+    : QAbstractEventDispatcher(parent),
+      epoll_fd(epoll_create1(EPOLL_CLOEXEC)),
+      wake_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+    if (!valid())
+        return;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = wake_fd;
+    if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, wake_fd, &ev) < 0) {
+        close(wake_fd);
+        wake_fd = -1;
+    }
+}
+
+Epoll_dispatcher::~Epoll_dispatcher()
+{
+    if (wake_fd >= 0)
+        close(wake_fd);
+    if (epoll_fd >= 0)
+        close(epoll_fd);
+}
+
+bool Epoll_dispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
+{
+    interrupted.store(false);
+    emit awake();
+    QCoreApplication::sendPostedEvents();
+
+    const bool include_timers = !(flags & QEventLoop::X11ExcludeTimers);
+    const bool include_notifiers = !(flags & QEventLoop::ExcludeSocketNotifiers);
+    const bool can_wait = (flags & QEventLoop::WaitForMoreEvents) && !interrupted.load() && !wake_pending.load();
+    if (can_wait)
+        emit aboutToBlock();
+    if (interrupted.load())
+        return false;
+    int timeout_ms = 0;
+    if (can_wait && !(include_notifiers && always_ready_count > 0))
+        timeout_ms = include_timers ? timer_wait_ms() : -1;
+
+    int activated = 0;
+    if (include_notifiers) {
+        update_kernel();
+        epoll_event events[max_events];
+        int ready = epoll_wait(epoll_fd, events, max_events, timeout_ms);
+        if (ready < 0) {
+            if (errno != EINTR)
+                log_unexpected(place_code(module, 1));
+            ready = 0;
+        }
+        for (int i = 0; i < ready; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == wake_fd) {
+                consume_wake_up();
+                ++activated;
+                continue;
+            }
+            const auto it = descriptors.find(fd);
+            if (it != descriptors.end())
+                mark_ready(it->second, events[i].events);
+        }
+        if (always_ready_count > 0) {
+            for (const auto &entry : descriptors) {
+                if (entry.second.always_ready)
+                    mark_ready(entry.second, wanted_events(entry.second));
+            }
+        }
+        activated += activate_notifiers();
+    } else {
+        // The epoll set would report the excluded sockets at once, again and again.
+        pollfd wake{wake_fd, POLLIN, 0};
+        if (poll(&wake, 1, timeout_ms) > 0) {
+            consume_wake_up();
+            ++activated;
+        }
+    }
+    if (include_timers)
+        activated += activate_timers();
+    return activated > 0;
+}
+
+// ---- Socket notifiers ----
+
+std::uint32_t Epoll_dispatcher::wanted_events(const Descriptor &d)
+{
+    std::uint32_t events = 0;
+    for (int type = 0; type < 3; ++type) {
+        if (d.notifiers[type])
+            events |= requested[type];
+    }
+    return events;
+}
+
+void Epoll_dispatcher::registerSocketNotifier(QSocketNotifier *notifier)
+{
+    const qintptr socket = notifier->socket();
+    const int type = int(notifier->type());
+    if (socket < 0 || socket > INT_MAX || type < 0 || type > 2 || !in_own_thread(this, notifier)) {
+        log_unexpected(place_code(module, 2));
+        return;
+    }
+    const int fd = int(socket);
+    Descriptor &d = descriptors[fd];
+    d.notifiers[type] = notifier;
+    mark_dirty(fd, d);
+}
+
+void Epoll_dispatcher::unregisterSocketNotifier(QSocketNotifier *notifier)
+{
+    const int type = int(notifier->type());
+    const auto it = descriptors.find(int(notifier->socket()));
+    if (type < 0 || type > 2 || it == descriptors.end() || it->second.notifiers[type] != notifier)
+        return;
+    Descriptor &d = it->second;
+    d.notifiers[type] = nullptr;
+    pending.erase(std::remove(pending.begin(), pending.end(), notifier), pending.end());
+    if (wanted_events(d) != 0) {
+        mark_dirty(it->first, d);
+        return;
+    }
+    // At once, while the descriptor is still open: its owner closes it next.
+    update_kernel(it->first, d);
+    if (d.always_ready)
+        --always_ready_count;
+    descriptors.erase(it);
+}
+
+void Epoll_dispatcher::mark_dirty(int fd, Descriptor &d)
+{
+    if (d.dirty)
+        return;
+    d.dirty = true;
+    dirty_fds.push_back(fd);
+}
+
+// Sockets switch their write notifier on and off with every write: the epoll set hears
+// only of what still differs when the thread is about to wait.
+void Epoll_dispatcher::update_kernel()
+{
+    for (int fd : dirty_fds) {
+        const auto it = descriptors.find(fd);
+        if (it == descriptors.end() || !it->second.dirty)
+            continue;
+        it->second.dirty = false;
+        update_kernel(fd, it->second);
+    }
+    dirty_fds.clear();
+}
+
+void Epoll_dispatcher::update_kernel(int fd, Descriptor &d)
+{
+    const std::uint32_t wanted = wanted_events(d);
+    if (d.always_ready || (d.in_kernel && wanted == d.kernel_events))
+        return;
+    if (wanted == 0) {
+        // The kernel reports hang-ups and errors whatever it is asked for.
+        if (d.in_kernel)
+            epoll_ctl(epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
+        d.in_kernel = false;
+        d.kernel_events = 0;
+        return;
+    }
+    epoll_event ev{};
+    ev.events = wanted;
+    ev.data.fd = fd;
+    int result = epoll_ctl(epoll_fd, d.in_kernel ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
+    // A descriptor number closed and opened again behind our back.
+    if (result < 0 && errno == ENOENT)
+        result = epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev);
+    else if (result < 0 && errno == EEXIST)
+        result = epoll_ctl(epoll_fd, EPOLL_CTL_MOD, fd, &ev);
+    if (result < 0 && errno == EPERM) {
+        d.always_ready = true;
+        ++always_ready_count;
+    } else if (result < 0) {
+        log_unexpected(place_code(module, 3));
+    }
+    d.in_kernel = result == 0;
+    d.kernel_events = d.in_kernel ? wanted : 0;
+}
+
+void Epoll_dispatcher::mark_ready(const Descriptor &d, std::uint32_t events)
+{
+    for (int type = 0; type < 3; ++type) {
+        QSocketNotifier *notifier = d.notifiers[type];
+        if (notifier && (events & activating[type]) &&
+            std::find(pending.begin(), pending.end(), notifier) == pending.end())
+            pending.push_back(notifier);
+    }
+}
+
+int Epoll_dispatcher::activate_notifiers()
+{
+    int activated = 0;
+    // A receiver may unregister any notifier, itself included, or run a nested loop
+    // that takes from the same list.
+    while (!pending.empty()) {
+        QSocketNotifier *notifier = pending.front();
+        pending.pop_front();
+        QEvent event(QEvent::SockAct);
+        QCoreApplication::sendEvent(notifier, &event);
+        ++activated;
+    }
+    return activated;
+}
+
+// ---- Timers ----
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+void Epoll_dispatcher::registerTimer(int timer_id, qint64 interval, Qt::TimerType type, QObject *object)
+#else
+void Epoll_dispatcher::registerTimer(int timer_id, int interval, Qt::TimerType type, QObject *object)
+#endif
+{
+    if (timer_id < 1 || interval < 0 || !object || !in_own_thread(this, object)) {
+        log_unexpected(place_code(module, 4));
+        return;
+    }
+    Timer timer{timer_id, qint64(interval), type, object, 0};
+    timer.deadline_ns = now_ns() + timer.interval_ms * ms_ns;
+    if (type == Qt::VeryCoarseTimer)
+        timer.deadline_ns = next_second(timer.deadline_ns);
+    schedule(timer);
+}
+
+bool Epoll_dispatcher::unregisterTimer(int timer_id)
+{
+    const auto it = find_timer(timer_id);
+    if (it == timers.end())
+        return false;
+    timers.erase(it);
+    return true;
+}
+
+bool Epoll_dispatcher::unregisterTimers(QObject *object)
+{
+    const auto end = std::remove_if(timers.begin(), timers.end(),
+                                    [object](const Timer &t) { return t.object == object; });
+    const bool found = end != timers.end();
+    timers.erase(end, timers.end());
+    return found;
+}
+
+QList<QAbstractEventDispatcher::TimerInfo> Epoll_dispatcher::registeredTimers(QObject *object) const
+{
+    QList<TimerInfo> list;
+    for (const Timer &t : timers) {
+        if (t.object == object)
+            list.append(TimerInfo(t.id, int(t.interval_ms), t.type));
+    }
+    return list;
+}
+
+int Epoll_dispatcher::remainingTime(int timer_id)
+{
+    const auto it = find_timer(timer_id);
+    if (it == timers.end())
+        return -1;
+    const qint64 left = it->deadline_ns - now_ns();
+    return left <= 0 ? 0 : int(std::min<qint64>((left + ms_ns / 2) / ms_ns, INT_MAX));
+}
+
+int Epoll_dispatcher::timer_wait_ms() const
+{
+    for (const Timer &t : timers) {
+        if (t.active)
+            continue;
+        const qint64 left = t.deadline_ns - now_ns();
+        // Rounded up: a timer never fires early.
+        return left <= 0 ? 0 : int(std::min<qint64>((left + ms_ns - 1) / ms_ns, INT_MAX));
+    }
+    return -1;
+}
+
+void Epoll_dispatcher::schedule(Timer timer)
+{
+    const auto at = std::upper_bound(timers.begin(), timers.end(), timer.deadline_ns,
+                                     [](qint64 deadline, const Timer &t) { return deadline < t.deadline_ns; });
+    timers.insert(at, timer);
+}
+
+// As Qt's timers: the next period after the one that was due, or a whole period from now
+// for a timer that fell behind.
+qint64 Epoll_dispatcher::next_deadline(const Timer &timer, qint64 now) const
+{
+    qint64 deadline = timer.deadline_ns + timer.interval_ms * ms_ns;
+    if (deadline < now)
+        deadline = now + timer.interval_ms * ms_ns;
+    return timer.type == Qt::VeryCoarseTimer ? next_second(deadline) : deadline;
+}
+
+std::vector<Epoll_dispatcher::Timer>::iterator Epoll_dispatcher::find_timer(int timer_id)
+{
+    return std::find_if(timers.begin(), timers.end(), [timer_id](const Timer &t) { return t.id == timer_id; });
+}
+
+int Epoll_dispatcher::activate_timers()
+{
+    const qint64 now = now_ns();
+    // Only what was due on entry: a receiver that starts timers cannot keep this pass going.
+    std::vector<int> due;
+    for (const Timer &t : timers) {
+        if (t.deadline_ns > now)
+            break;
+        if (!t.active)
+            due.push_back(t.id);
+    }
+    int activated = 0;
+    for (int id : due) {
+        auto it = find_timer(id);
+        // Killed meanwhile, or its number given to a timer started since.
+        if (it == timers.end() || it->active || it->deadline_ns > now)
+            continue;
+        Timer timer = *it;
+        timers.erase(it);
+        timer.deadline_ns = next_deadline(timer, now);
+        timer.active = true;
+        schedule(timer);
+        QTimerEvent event(id);
+        QCoreApplication::sendEvent(timer.object, &event);
+        ++activated;
+        it = find_timer(id);
+        if (it != timers.end())
+            it->active = false;
+    }
+    return activated;
+}
+
+// ---- Waking up ----
+
+void Epoll_dispatcher::wakeUp()
+{
+    // Every posted event calls this: one write until the thread has woken.
+    if (wake_pending.exchange(true))
+        return;
+    const std::uint64_t one = 1;
+    if (write(wake_fd, &one, sizeof one) < 0 && errno != EAGAIN)
+        log_unexpected(place_code(module, 5));
+}
+
+void Epoll_dispatcher::consume_wake_up()
+{
+    // Cleared first: a wakeUp from now on writes again and is seen by the next wait.
+    wake_pending.store(false);
+    std::uint64_t count;
+    if (read(wake_fd, &count, sizeof count) < 0 && errno != EAGAIN)
+        log_unexpected(place_code(module, 6));
+}
+
+void Epoll_dispatcher::interrupt()
+{
+    interrupted.store(true);
+    wakeUp();
+}
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+bool Epoll_dispatcher::hasPendingEvents()
+{
+    return wake_pending.load();
+}
+#endif
