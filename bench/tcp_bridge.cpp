@@ -5,8 +5,9 @@
 //   1. round trip client -> program -> echo modem -> program -> client, against a bare
 //      WebSocket round trip (send_data_req -> reply and echoed "rx") to the same simulator;
 //   2. downlink messages per second with one command outstanding, with 1, 100 and 1000 served
-//      modems listening in the exchange thread, against a bare WebSocket client that runs in a
-//      thread of its own and sends the same commands one after the other's reply;
+//      modems listening in the exchange thread, on Qt's event dispatcher and on ours, against
+//      a bare WebSocket client that runs in a thread of its own and sends the same commands
+//      one after the other's reply;
 //   3. 1000 served and reachable modems: one reconciliation with nothing changed and with
 //      every server created, heap per Tcp_server, and a device list of 1000 entries end to end;
 //   4. a flood: 50 clients writing as fast as they can against a server that answers late,
@@ -15,6 +16,7 @@
 // machine and its load.
 
 #include "app/engine.h"
+#include "app/epoll_dispatcher.h"
 #include "app/log.h"
 #include "app/modem_servers.h"
 #include "app/shared_state.h"
@@ -41,7 +43,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <malloc.h>
 #include <memory>
@@ -65,6 +66,12 @@ double median(std::vector<double> v)
         return 0;
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+double quartile(std::vector<double> v, int q)
+{
+    std::sort(v.begin(), v.end());
+    return v[(v.size() - 1) * q / 4];
 }
 
 // Runs this thread's event loop until done() or the time-out; false on time-out. The thread
@@ -204,13 +211,23 @@ QString downlink_text(Eui eui)
         .arg(format_eui(eui), QString::fromLatin1(payload.toHex()));
 }
 
-// A bare WebSocket client of the simulator in a thread of its own, as the program's link
-// is: a burst is handed to it from the main thread, and it sends each downlink when the
-// reply to the one before has come.
+// The exchange thread's event dispatcher, as Engine::start chooses it, and the bare client's.
+enum class Dispatcher { qt, epoll };
+
+void choose(Dispatcher dispatcher)
+{
+    qputenv("QUVO_EVENT_DISPATCHER", dispatcher == Dispatcher::qt ? "qt" : "epoll");
+}
+
+// A bare WebSocket client of the simulator in a thread of its own on the same event
+// dispatcher as the program's link: a burst is handed to it from the main thread, and it
+// sends each downlink when the reply to the one before has come.
 class Bare_thread : public QThread {
 public:
-    explicit Bare_thread(const QUrl &url) : url(url)
+    Bare_thread(const QUrl &url, Dispatcher dispatcher) : url(url)
     {
+        if (dispatcher == Dispatcher::epoll)
+            setEventDispatcher(new Epoll_dispatcher);
         start();
         ready.acquire();
     }
@@ -356,23 +373,35 @@ void bench_round_trip()
                 rounds, b, p, p - b);
 }
 
-double quartile(std::vector<double> v, int q)
+struct Rates {
+    std::vector<double> bare, program, ratio;
+    QByteArray dispatcher;
+};
+
+void print_rates(int served, const Rates &r)
 {
-    std::sort(v.begin(), v.end());
-    return v[(v.size() - 1) * q / 4];
+    std::printf("   %4d served, %-22s bare %6.0f/s (%.0f - %.0f), through the program %6.0f/s (%.0f - %.0f), "
+                "%3.0f%% of bare (%.0f - %.0f)\n",
+                served, r.dispatcher.constData(), quartile(r.bare, 2), quartile(r.bare, 1), quartile(r.bare, 3),
+                quartile(r.program, 2), quartile(r.program, 1), quartile(r.program, 3), 100 * quartile(r.ratio, 2),
+                100 * quartile(r.ratio, 1), 100 * quartile(r.ratio, 3));
 }
 
-// Downlinks per second with one outstanding, through the program with `served` modems
-// listening and one client, beside the bare client, in alternating rounds. For the
-// program, the simulator holds its first reply while the client writes the burst's
-// messages (each ends at a pause), so that they queue up behind the held one; the rate is
-// taken at the simulator over the downlinks that follow, the same ones for both paths.
-void bench_downlink_rate(int served)
+// Downlinks per second with one outstanding through the program with `served` modems
+// listening and one client, beside the bare client. Each run starts the exchange thread
+// afresh, on Qt's dispatcher and on ours in turn, and measures one bare burst and one
+// through the program, in alternating order, the bare client on the same dispatcher. For
+// both the simulator holds the first reply: the client writes the burst's messages (each
+// ends at a pause), so that they queue up behind the held one in the program, as the bare
+// client's wait in its thread; the rate is taken at the simulator over the downlinks that
+// follow the held one. So both paths start from the same quiet threads and differ only by
+// the program. Returns the rates on Qt's dispatcher and on ours.
+std::pair<Rates, Rates> bench_downlink_rate(int served, int runs)
 {
     reset_all();
-    constexpr int burst = 40;
-    constexpr int rounds = 7;
-    constexpr int hold_ms = 1500;
+    // Close to the most messages the link takes from one modem (Send_queue's cap).
+    constexpr int burst = 60;
+    constexpr int hold_ms = 1200;
     // Well above interframe_delay, so that a busy machine still cuts every message apart.
     constexpr int gap_ms = 10;
     QVector<Sim_modem> list;
@@ -382,69 +411,106 @@ void bench_downlink_rate(int served)
     const std::vector<quint16> ports = free_ports(served);
     for (int i = 0; i < served; ++i)
         served_model.add({first_eui + i, Device_params{51, ports[i]}});
+    Bare_thread bare_qt(sim.url, Dispatcher::qt);
+    Bare_thread bare_epoll(sim.url, Dispatcher::epoll);
 
-    Bare_thread bare_client(sim.url);
-    auto engine = start_engine(sim.url, served);
-    if (server_count() != served)
-        std::fprintf(stderr, "only %d of %d servers listen\n", server_count(), served);
-    auto clients = connect_clients({ports[0]});
-    QTcpSocket &client = *clients[0];
     // Over the downlinks after the first; a message that merged with its neighbour makes one fewer.
     const auto rate = [&sim](int first) {
         const int last = sim.downlinks - 1;
         return (last - first - 1) / ((sim.downlink_ns[last] - sim.downlink_ns[first + 1]) / 1e9);
     };
-    std::vector<double> bare, bridged, ratios;
+    const auto bare_burst = [&](Bare_thread &bare_client) {
+        const int first = sim.downlinks;
+        sim.hold_next_reply(hold_ms);
+        bare_client.burst(first_eui, burst);
+        wait_for([&] { return sim.downlinks - first == burst; }, hold_ms + 2000);
+        return rate(first);
+    };
     int late = 0;
-    if (client.state() != QAbstractSocket::ConnectedState) {
-        std::printf("   %4d served: the client could not connect\n", served);
-        return;
-    }
-    for (int r = 0; r < rounds; ++r) {
-        double bare_rate = 0;
-        double bridged_rate = 0;
-        for (int k = 0; k < 2; ++k) {
-            const int first = sim.downlinks;
-            if ((r + k) % 2 == 0) {
-                bare_client.burst(first_eui, burst);
-                wait_for([&] { return sim.downlinks - first == burst; });
-                bare_rate = rate(first);
-                continue;
-            }
-            sim.hold_next_reply(hold_ms);
+    const auto program_burst = [&](QTcpSocket &client) {
+        const int first = sim.downlinks;
+        sim.hold_next_reply(hold_ms);
+        client.write(payload);
+        client.flush();
+        qint64 last_write = 0;
+        for (int i = 1; i < burst; ++i) {
+            QThread::msleep(gap_ms);
             client.write(payload);
             client.flush();
-            qint64 last_write = 0;
-            for (int i = 1; i < burst; ++i) {
-                QThread::msleep(gap_ms);
-                client.write(payload);
-                client.flush();
-                last_write = now_ns();
-            }
-            wait_for([&] { return sim.downlinks - first == burst; }, hold_ms + 2000);
-            // The burst counts only if all of it was queued before the held reply went out.
-            if (sim.downlink_ns[first] < last_write + 2000000)
-                ++late;
-            bridged_rate = rate(first);
+            last_write = now_ns();
         }
-        bare.push_back(bare_rate);
-        bridged.push_back(bridged_rate);
-        ratios.push_back(bridged_rate / bare_rate);
+        wait_for([&] { return sim.downlinks - first == burst; }, hold_ms + 2000);
+        // The burst counts only if all of it was queued before the held reply went out.
+        if (sim.downlink_ns[first] < last_write + 2000000)
+            ++late;
+        return rate(first);
+    };
+
+    Rates by[2];
+    for (int r = 0; r < runs; ++r) {
+        for (int k = 0; k < 2; ++k) {
+            const Dispatcher dispatcher = (r + k) % 2 ? Dispatcher::epoll : Dispatcher::qt;
+            Rates &rates = by[int(dispatcher)];
+            reset_shared_state();
+            choose(dispatcher);
+            auto engine = start_engine(sim.url, served);
+            auto clients = connect_clients({ports[0]});
+            if (server_count() != served || clients[0]->state() != QAbstractSocket::ConnectedState) {
+                std::printf("   %4d served: only %d servers listen or the client could not connect\n", served,
+                            server_count());
+                return {};
+            }
+            rates.dispatcher = engine->eventDispatcher()->metaObject()->className();
+            Bare_thread &bare_client = dispatcher == Dispatcher::epoll ? bare_epoll : bare_qt;
+            double bare = 0, program = 0;
+            if (r % 2 == 0) {
+                bare = bare_burst(bare_client);
+                program = program_burst(*clients[0]);
+            } else {
+                program = program_burst(*clients[0]);
+                bare = bare_burst(bare_client);
+            }
+            rates.bare.push_back(bare);
+            rates.program.push_back(program);
+            rates.ratio.push_back(program / bare);
+            clients.clear();
+            engine->stop(30000);
+        }
     }
-    engine->stop(30000);
-    std::printf("   %4d served: bare %6.0f/s (%.0f - %.0f), through the program %6.0f/s (%.0f - %.0f), "
-                "%3.0f%% of bare (%.0f - %.0f)%s\n",
-                served, quartile(bare, 2), quartile(bare, 1), quartile(bare, 3), quartile(bridged, 2),
-                quartile(bridged, 1), quartile(bridged, 3), 100 * quartile(ratios, 2), 100 * quartile(ratios, 1),
-                100 * quartile(ratios, 3), late ? " (some bursts were not queued in time)" : "");
+    print_rates(served, by[0]);
+    print_rates(served, by[1]);
+    std::vector<double> gain;
+    for (int r = 0; r < runs; ++r)
+        gain.push_back(by[1].program[r] / by[0].program[r]);
+    std::printf("   %4d served, ours / Qt's through the program %.2f (%.2f - %.2f)%s\n", served, quartile(gain, 2),
+                quartile(gain, 1), quartile(gain, 3), late ? " (some bursts were not queued in time)" : "");
+    return {by[0], by[1]};
 }
 
 void bench_downlink_rates()
 {
-    std::printf("2. downlinks per second with one outstanding, bursts of 40, median of 7 alternating rounds "
-                "(quartiles):\n");
+    constexpr int runs = 9;
+    std::printf("2. downlinks per second with one outstanding, bursts of 60, median of %d runs each with the "
+                "exchange thread started afresh, alternating (quartiles):\n",
+                runs);
+    const bool was_set = qEnvironmentVariableIsSet("QUVO_EVENT_DISPATCHER");
+    const QByteArray was = qgetenv("QUVO_EVENT_DISPATCHER");
+    std::vector<std::pair<Rates, Rates>> all;
     for (int served : {1, 100, 1000})
-        bench_downlink_rate(served);
+        all.push_back(bench_downlink_rate(served, runs));
+    if (was_set)
+        qputenv("QUVO_EVENT_DISPATCHER", was);
+    else
+        qunsetenv("QUVO_EVENT_DISPATCHER");
+    if (all.front().first.program.empty() || all.back().first.program.empty())
+        return;
+    const auto kept = [&](bool ours) {
+        const Rates &one = ours ? all.front().second : all.front().first;
+        const Rates &thousand = ours ? all.back().second : all.back().first;
+        return 100 * quartile(thousand.program, 2) / quartile(one.program, 2);
+    };
+    std::printf("   with 1000 served the program keeps %.0f%% of its rate with 1 on Qt's dispatcher, %.0f%% on ours\n",
+                kept(false), kept(true));
 }
 
 void bench_thousand_modems()
@@ -666,15 +732,18 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     set_log_file_name(dir.filePath(QStringLiteral("bench.log")).toUtf8());
-    // The dispatcher weighs on every event: compare runs with and without QT_NO_GLIB=1.
-    std::printf("event dispatcher: %s\n", QAbstractEventDispatcher::instance()->metaObject()->className());
-    // "flood" alone runs only the flood.
-    const bool only_flood = argc > 1 && std::strcmp(argv[1], "flood") == 0;
-    if (!only_flood) {
+    // The dispatcher weighs on every event: part 2 compares Qt's with ours in the exchange
+    // thread; QT_NO_GLIB=1 chooses Qt's other one, QUVO_EVENT_DISPATCHER=qt Qt's for parts 1, 3 and 4.
+    std::printf("event dispatcher of Qt: %s\n", QAbstractEventDispatcher::instance()->metaObject()->className());
+    // "rates" alone runs only the downlink rates, "flood" only the flood.
+    const QByteArray only = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (only.isEmpty())
         bench_round_trip();
+    if (only.isEmpty() || only == "rates")
         bench_downlink_rates();
+    if (only.isEmpty())
         bench_thousand_modems();
-    }
-    bench_flood();
+    if (only.isEmpty() || only == "flood")
+        bench_flood();
     return 0;
 }
