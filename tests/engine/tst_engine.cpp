@@ -1,5 +1,6 @@
 #include "app/dialog_exit.h"
 #include "app/engine.h"
+#include "app/epoll_dispatcher.h"
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "link/ws_connection.h"
@@ -40,6 +41,8 @@ private slots:
     void init();
 
     void stop_ends_idle_thread();
+    void event_dispatcher_chosen_by_environment_data();
+    void event_dispatcher_chosen_by_environment();
     void destroying_running_engine_stops_it();
     void exit_dialog_texts();
     void exit_dialog_closes_when_thread_ends();
@@ -79,6 +82,35 @@ void Tst_engine::stop_ends_idle_thread()
     QVERIFY(engine.body_ended());
     QVERIFY(!link_registered());
     QVERIFY(!log_contents().contains(QStringLiteral("Неожиданная")));
+}
+
+// Ours unless the environment asks for Qt's, also on a second start of the same object.
+void Tst_engine::event_dispatcher_chosen_by_environment_data()
+{
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<bool>("ours");
+    QTest::newRow("not set") << QByteArray() << true;
+    QTest::newRow("epoll") << QByteArray("epoll") << true;
+    QTest::newRow("qt") << QByteArray("qt") << false;
+}
+
+void Tst_engine::event_dispatcher_chosen_by_environment()
+{
+    QFETCH(QByteArray, setting);
+    QFETCH(bool, ours);
+    if (setting.isNull())
+        qunsetenv("QUVO_EVENT_DISPATCHER");
+    else
+        qputenv("QUVO_EVENT_DISPATCHER", setting);
+    Engine engine;
+    for (int start = 0; start < 2; ++start) {
+        reset_shared_state();
+        engine.start();
+        QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
+        QCOMPARE(qobject_cast<Epoll_dispatcher *>(engine.eventDispatcher()) != nullptr, ours);
+        QVERIFY(engine.stop(5000));
+    }
+    qunsetenv("QUVO_EVENT_DISPATCHER");
 }
 
 // The main event loop ended without the exit dialog (the window was closed): the thread
