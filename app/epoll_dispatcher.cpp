@@ -396,11 +396,14 @@ void Epoll_dispatcher::wakeUp()
 
 void Epoll_dispatcher::consume_wake_up()
 {
-    // Cleared first: a wakeUp from now on writes again and is seen by the next wait.
-    wake_pending.store(false);
     std::uint64_t count;
     if (read(wake_fd, &count, sizeof count) < 0 && errno != EAGAIN)
         log_unexpected(place_code(module, 6));
+    // Cleared after the read: cleared before, a wakeUp that wrote in between would be read
+    // away and leave the flag set with nothing to read, and the thread would never wait
+    // again. A wakeUp that finds the flag still set has posted its event already, and the
+    // next pass begins by sending the posted events.
+    wake_pending.store(false);
 }
 
 void Epoll_dispatcher::interrupt()
