@@ -1,11 +1,10 @@
 #include "config/served_devices_model.h"
 
 #include "app/err.h"
-#include "app/log.h"
 #include "config/devices.h"
+#include "support/logged_cases.h"
 #include "support/test_support.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -45,16 +44,10 @@ Device_entry entry(Eui eui, int port, int max_frame)
 
 } // namespace
 
-class Tst_served_devices_model : public QObject {
+class Tst_served_devices_model : public Logged_cases {
     Q_OBJECT
 
-private:
-    QTemporaryDir dir;
-
 private slots:
-    void initTestCase() { QVERIFY(log_in(dir)); }
-    void cleanupTestCase() { reset_log_file_name(); }
-
     // The EUI is checked before the port; a refused modem leaves the list as it was.
     void add_data()
     {
