@@ -10,7 +10,6 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QTcpSocket>
-#include <QTimerEvent>
 
 #include <exception>
 
@@ -152,7 +151,7 @@ void Tcp_server::end_client_state()
 {
     if (link)
         link->drop_messages_of(this);
-    stop_timer();
+    pause_timer.stop();
     uplink.reset();
     serving = false;
 }
@@ -169,14 +168,6 @@ void Tcp_server::shutdown_client()
 void Tcp_server::downlink_refused()
 {
     shutdown_client();
-}
-
-void Tcp_server::stop_timer()
-{
-    if (timer_id) {
-        killTimer(timer_id);
-        timer_id = 0;
-    }
 }
 
 void Tcp_server::on_ready_read()
@@ -208,19 +199,13 @@ void Tcp_server::read_client()
         shutdown_client();
         return;
     }
-    stop_timer();
-    timer_id = startTimer(int(settings.interframe_delay), Qt::CoarseTimer);
-    if (!timer_id)
+    if (!pause_timer.restart(int(settings.interframe_delay)))
         log_unexpected(place_code(module, 7));
 }
 
-void Tcp_server::timerEvent(QTimerEvent *event)
+void Tcp_server::on_pause()
 {
     try {
-        killTimer(event->timerId());
-        if (event->timerId() != timer_id)
-            return;
-        timer_id = 0;
         finish_message();
     } catch (const std::exception &e) {
         log_exception(e, QCoreApplication::translate("log", "Не удалось передать сообщение клиента TCP."));
@@ -277,7 +262,7 @@ void Tcp_server::client_left()
     if (link)
         link->detach_messages_of(this);
     reader.clear();
-    stop_timer();
+    pause_timer.stop();
     uplink.reset();
     serving = false;
     departed = client;

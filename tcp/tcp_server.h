@@ -3,6 +3,7 @@
 #include "app/downlink.h"
 #include "config/devices.h"
 #include "tcp/client_reader.h"
+#include "tcp/pause_timer.h"
 #include "tcp/tcp_sockets.h"
 #include "tcp/uplink_writer.h"
 
@@ -50,9 +51,6 @@ public:
     // Read by the user interface thread under state_mutex.
     bool has_client() const { return client != nullptr; }
 
-protected:
-    void timerEvent(QTimerEvent *event) override;
-
 private slots:
     void on_new_connection();
     void on_ready_read();
@@ -64,11 +62,11 @@ private:
     void serve(QTcpSocket *socket);
     void replace_client(QTcpSocket *socket);
     void read_client();
+    void on_pause();
     void finish_message();
     void end_client_state();
     void client_gone();
     void client_left();
-    void stop_timer();
     void notify_clients_changed(bool needed);
     QString prefix() const { return tcp_prefix(tcp_port); }
 
@@ -84,5 +82,5 @@ private:
     QTcpSocket *client = nullptr;
     const QObject *departed = nullptr;  // the last client that left on its own, until destroyed
     bool serving = false;
-    int timer_id = 0;
+    Pause_timer pause_timer{[this] { on_pause(); }};
 };
