@@ -1,5 +1,4 @@
 #include "app/err.h"
-#include "app/log.h"
 #include "app/shared_state.h"
 #include "link/command_table.h"
 #include "link/server_commands.h"
@@ -7,7 +6,6 @@
 #include "recording_link.h"
 #include "support/test_support.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -55,9 +53,7 @@ void Tst_server_protocol::init()
 {
     reset_shared_state();
     link = Recording_link();
-    set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("%1-%2.log")
-                                                         .arg(QTest::currentTestFunction())
-                                                         .arg(QTest::currentDataTag() ? QTest::currentDataTag() : ""))));
+    log_per_test(dir);
 }
 
 QString Tst_server_protocol::read(const QString &text, Handler handler)

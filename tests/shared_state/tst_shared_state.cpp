@@ -8,7 +8,6 @@
 #include "support/test_support.h"
 #include "ui/main_window.h"
 
-#include <QFile>
 #include <QMutexLocker>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -72,7 +71,7 @@ void Tst_shared_state::initTestCase()
 void Tst_shared_state::init()
 {
     reset_shared_state();
-    set_log_file_name(QFile::encodeName(dir.filePath(QStringLiteral("%1.log").arg(QTest::currentTestFunction()))));
+    log_per_test(dir);
 }
 
 void Tst_shared_state::registration_data()

@@ -2,7 +2,6 @@
 
 #include "app/downlink.h"
 #include "app/engine.h"
-#include "app/log.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
@@ -105,9 +104,7 @@ void Tst_ws_connection::initTestCase()
 
 void Tst_ws_connection::init()
 {
-    const QString name = QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('-')
-                         + QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral(".log");
-    set_log_file_name(QFile::encodeName(dir.filePath(name)));
+    log_per_test(dir);
     reset_process_state();
     settings.ws_login = QStringLiteral("user");
     settings.ws_password = QStringLiteral("secret");
