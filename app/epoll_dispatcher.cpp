@@ -5,12 +5,10 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QThread>
-#include <QTimerEvent>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <ctime>
 
 #include <poll.h>
 #include <sys/epoll.h>
@@ -20,23 +18,8 @@
 namespace {
 
 constexpr unsigned module = 10;
-constexpr qint64 ms_ns = 1000000;
-constexpr qint64 second_ns = 1000000000;
 // What a wake-up reads at most; the rest stays ready for the next one.
 constexpr int max_events = 64;
-
-// The clock of QElapsedTimer and of Qt's own timers.
-qint64 now_ns()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * second_ns + ts.tv_nsec;
-}
-
-qint64 next_second(qint64 ns)
-{
-    return (ns + second_ns - 1) / second_ns * second_ns;
-}
 
 // What activates a notifier of each QSocketNotifier::Type, as with poll(2) in Qt.
 constexpr std::uint32_t activating[3] = {
@@ -92,7 +75,7 @@ bool Epoll_dispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         return false;
     int timeout_ms = 0;
     if (can_wait && !(include_notifiers && always_ready_count > 0))
-        timeout_ms = include_timers ? timer_wait_ms() : -1;
+        timeout_ms = include_timers ? timers.wait_ms() : -1;
 
     int activated = 0;
     if (include_notifiers) {
@@ -131,7 +114,7 @@ bool Epoll_dispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         }
     }
     if (include_timers)
-        activated += activate_timers();
+        activated += timers.activate_due();
     return activated > 0;
 }
 
@@ -272,114 +255,27 @@ void Epoll_dispatcher::registerTimer(int timer_id, int interval, Qt::TimerType t
         log_unexpected(place_code(module, 4));
         return;
     }
-    Timer timer{timer_id, qint64(interval), type, object, 0};
-    timer.deadline_ns = now_ns() + timer.interval_ms * ms_ns;
-    if (type == Qt::VeryCoarseTimer)
-        timer.deadline_ns = next_second(timer.deadline_ns);
-    schedule(timer);
+    timers.add(timer_id, interval, type, object);
 }
 
 bool Epoll_dispatcher::unregisterTimer(int timer_id)
 {
-    const auto it = find_timer(timer_id);
-    if (it == timers.end())
-        return false;
-    timers.erase(it);
-    return true;
+    return timers.remove(timer_id);
 }
 
 bool Epoll_dispatcher::unregisterTimers(QObject *object)
 {
-    const auto end = std::remove_if(timers.begin(), timers.end(),
-                                    [object](const Timer &t) { return t.object == object; });
-    const bool found = end != timers.end();
-    timers.erase(end, timers.end());
-    return found;
+    return timers.remove_all_of(object);
 }
 
 QList<QAbstractEventDispatcher::TimerInfo> Epoll_dispatcher::registeredTimers(QObject *object) const
 {
-    QList<TimerInfo> list;
-    for (const Timer &t : timers) {
-        if (t.object == object)
-            list.append(TimerInfo(t.id, int(t.interval_ms), t.type));
-    }
-    return list;
+    return timers.of(object);
 }
 
 int Epoll_dispatcher::remainingTime(int timer_id)
 {
-    const auto it = find_timer(timer_id);
-    if (it == timers.end())
-        return -1;
-    const qint64 left = it->deadline_ns - now_ns();
-    return left <= 0 ? 0 : int(std::min<qint64>((left + ms_ns / 2) / ms_ns, INT_MAX));
-}
-
-int Epoll_dispatcher::timer_wait_ms() const
-{
-    for (const Timer &t : timers) {
-        if (t.active)
-            continue;
-        const qint64 left = t.deadline_ns - now_ns();
-        // Rounded up: a timer never fires early.
-        return left <= 0 ? 0 : int(std::min<qint64>((left + ms_ns - 1) / ms_ns, INT_MAX));
-    }
-    return -1;
-}
-
-void Epoll_dispatcher::schedule(Timer timer)
-{
-    const auto at = std::upper_bound(timers.begin(), timers.end(), timer.deadline_ns,
-                                     [](qint64 deadline, const Timer &t) { return deadline < t.deadline_ns; });
-    timers.insert(at, timer);
-}
-
-// As Qt's timers: the next period after the one that was due, or a whole period from now
-// for a timer that fell behind.
-qint64 Epoll_dispatcher::next_deadline(const Timer &timer, qint64 now) const
-{
-    qint64 deadline = timer.deadline_ns + timer.interval_ms * ms_ns;
-    if (deadline < now)
-        deadline = now + timer.interval_ms * ms_ns;
-    return timer.type == Qt::VeryCoarseTimer ? next_second(deadline) : deadline;
-}
-
-std::vector<Epoll_dispatcher::Timer>::iterator Epoll_dispatcher::find_timer(int timer_id)
-{
-    return std::find_if(timers.begin(), timers.end(), [timer_id](const Timer &t) { return t.id == timer_id; });
-}
-
-int Epoll_dispatcher::activate_timers()
-{
-    const qint64 now = now_ns();
-    // Only what was due on entry: a receiver that starts timers cannot keep this pass going.
-    std::vector<int> due;
-    for (const Timer &t : timers) {
-        if (t.deadline_ns > now)
-            break;
-        if (!t.active)
-            due.push_back(t.id);
-    }
-    int activated = 0;
-    for (int id : due) {
-        auto it = find_timer(id);
-        // Killed meanwhile, or its number given to a timer started since.
-        if (it == timers.end() || it->active || it->deadline_ns > now)
-            continue;
-        Timer timer = *it;
-        timers.erase(it);
-        timer.deadline_ns = next_deadline(timer, now);
-        timer.active = true;
-        schedule(timer);
-        QTimerEvent event(id);
-        QCoreApplication::sendEvent(timer.object, &event);
-        ++activated;
-        it = find_timer(id);
-        if (it != timers.end())
-            it->active = false;
-    }
-    return activated;
+    return timers.remaining_ms(timer_id);
 }
 
 // ---- Waking up ----

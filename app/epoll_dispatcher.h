@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/dispatcher_timers.h"
+
 #include <QAbstractEventDispatcher>
 
 #include <atomic>
@@ -12,9 +14,8 @@
 // registered in one epoll set, so a wake-up costs what is ready rather than what is
 // registered (Qt's own dispatchers hand every notifier to poll(2) each time, and a
 // thread with a thousand idle listening servers pays for all of them on every event).
-// Timers, posted events, wakeUp and interrupt behave as in Qt's UNIX dispatcher; coarse
-// timers are kept as precise ones (never early, Qt allows them to be late), very coarse
-// ones fire on the whole second after they are due.
+// Timers (Dispatcher_timers), posted events, wakeUp and interrupt behave as in Qt's UNIX
+// dispatcher.
 class Epoll_dispatcher : public QAbstractEventDispatcher {
     Q_OBJECT
     Q_DISABLE_COPY(Epoll_dispatcher)
@@ -59,28 +60,12 @@ private:
         bool dirty = false;
     };
 
-    struct Timer {
-        int id;
-        qint64 interval_ms;
-        Qt::TimerType type;
-        QObject *object;
-        qint64 deadline_ns;
-        // While its event is being delivered: a nested event loop must not fire it again.
-        bool active = false;
-    };
-
     static std::uint32_t wanted_events(const Descriptor &d);
     void mark_dirty(int fd, Descriptor &d);
     void update_kernel();
     void update_kernel(int fd, Descriptor &d);
     void mark_ready(const Descriptor &d, std::uint32_t events);
     int activate_notifiers();
-    int activate_timers();
-    // Milliseconds until the first timer not being delivered is due, -1 for none.
-    int timer_wait_ms() const;
-    void schedule(Timer timer);
-    qint64 next_deadline(const Timer &timer, qint64 now) const;
-    std::vector<Timer>::iterator find_timer(int timer_id);
     void consume_wake_up();
 
     int epoll_fd = -1;
@@ -92,6 +77,5 @@ private:
     int always_ready_count = 0;
     // Notifiers whose activation is due, in order; a notifier leaves it when unregistered.
     std::deque<QSocketNotifier *> pending;
-    // Sorted by deadline; timers due at the same moment keep their order of registration.
-    std::vector<Timer> timers;
+    Dispatcher_timers timers;
 };

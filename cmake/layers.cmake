@@ -26,7 +26,7 @@ set(QUVO_LAYER_tcp tcp/*)
 set(QUVO_LINKS_tcp shared)
 # The exchange thread: Engine, its event dispatcher, and Modem_servers, which joins the
 # link and the TCP servers.
-set(QUVO_LAYER_exchange app/engine.* app/epoll_dispatcher.* app/modem_servers.*)
+set(QUVO_LAYER_exchange app/engine.* app/dispatcher_timers.* app/epoll_dispatcher.* app/modem_servers.*)
 set(QUVO_LINKS_exchange link tcp)
 # Windows, dialogs and message boxes.
 set(QUVO_LAYER_ui ui/* app/error_box.* app/fonts.* app/dialog_exit.*)
