@@ -107,7 +107,7 @@ void wire_window(Main_window &window, Engine &engine)
         log_unexpected(place_code(window_module, 112));
     if (!QObject::connect(&engine, &Engine::fatal_error, &window, [&window] { on_fatal_error(&window); },
                           Qt::QueuedConnection))
-        log_unexpected(place_code(1, 4));
+        log_unexpected(place_code(1, 5));
 }
 
 QList<QByteArray> program_arguments(int argc, char *argv[])
