@@ -108,7 +108,10 @@ int Dispatcher_timers::activate_due()
         schedule(timer);
         QTimerEvent event(id);
         QCoreApplication::sendEvent(timer.object, &event);
-        ++activated;
+        // As in Qt: a zero timer runs whenever the loop is idle, and counting it would keep
+        // processEvents(flags, maxtime) going until maxtime.
+        if (timer.interval_ms > 0)
+            ++activated;
         it = find(id);
         if (it != timers.end())
             it->active = false;

@@ -17,7 +17,8 @@ public:
     int remaining_ms(int timer_id) const;
     // Milliseconds until the first timer not being delivered is due, -1 for none.
     int wait_ms() const;
-    // Sends a QTimerEvent to the object of every timer that is due; gives their number.
+    // Sends a QTimerEvent to the object of every timer that is due; gives the number of
+    // those with an interval.
     int activate_due();
 
 private:

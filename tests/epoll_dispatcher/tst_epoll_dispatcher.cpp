@@ -114,6 +114,7 @@ private slots:
     void posted_events_from_another_thread_arrive_in_order();
     void wake_up_and_interrupt_end_a_wait();
     void excluded_notifiers_wait_for_a_later_pass();
+    void zero_timer_is_no_activity();
 
     void notifier_deleted_inside_its_own_activation();
     void notifier_replaced_inside_its_activation();
@@ -384,6 +385,37 @@ void Tst_epoll_dispatcher::excluded_notifiers_wait_for_a_later_pass()
     QCOMPARE(while_excluded, 0);
     QVERIFY(processed);
     QCOMPARE(after, 1);
+}
+
+// A zero timer fires at every pass but, as in Qt's dispatchers, is not counted as an
+// event processed: else processEvents(flags, maxtime) would spin until maxtime.
+void Tst_epoll_dispatcher::zero_timer_is_no_activity()
+{
+    Dispatcher_thread worker;
+    int fired = 0, with_period = 0;
+    bool zero_processed = true, period_processed = false;
+    worker.run([&] {
+        QObject owner;
+        // The wake-up that brought this work counts as an event: read it first.
+        worker.dispatcher->processEvents(QEventLoop::AllEvents);
+        QTimer zero;
+        connect(&zero, &QTimer::timeout, &owner, [&] { ++fired; });
+        zero.start(0);
+        zero_processed = worker.dispatcher->processEvents(QEventLoop::AllEvents);
+        zero.stop();
+        QTimer period;
+        period.setTimerType(Qt::PreciseTimer);
+        connect(&period, &QTimer::timeout, &owner, [&] { ++with_period; });
+        period.start(1);
+        QElapsedTimer waited;
+        waited.start();
+        while (with_period == 0 && waited.elapsed() < 5000)
+            period_processed = worker.dispatcher->processEvents(QEventLoop::WaitForMoreEvents);
+    });
+    QCOMPARE(fired, 1);
+    QVERIFY(!zero_processed);
+    QCOMPARE(with_period, 1);
+    QVERIFY(period_processed);
 }
 
 // Two notifiers ready at the same wake-up: the first deletes both, and the other, already
