@@ -132,8 +132,14 @@ void Ws_connection::update_servers()
 
 void Ws_connection::on_ssl_error(const QList<QSslError> &errors)
 {
-    if (certificate.on_errors(errors))
+    if (!certificate.on_errors(errors))
+        return;
+    // Copying the list may allocate, and nothing may leave a slot.
+    try {
         socket.ignoreSslErrors(errors);
+    } catch (...) {
+        log_unexpected(place_code(module, 46));
+    }
 }
 
 void Ws_connection::on_connected()
