@@ -1,7 +1,7 @@
 #include "app/engine.h"
 
-#include "app/epoll_dispatcher.h"
 #include "app/err.h"
+#include "app/exchange_dispatcher.h"
 #include "app/log.h"
 #include "app/modem_servers.h"
 #include "app/shared_state.h"
@@ -14,12 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <memory>
 
 namespace {
 
-// Long enough for peers to see their connections closed, short enough not to hang an exit.
-constexpr unsigned long stop_timeout_ms = 5000;
 constexpr unsigned link_module = 7;
 constexpr unsigned engine_module = 9;
 
@@ -41,9 +38,8 @@ void Engine::wind_up(int exit_code)
 void Engine::start(Priority priority)
 {
     // The thread deletes its dispatcher when it ends; a running one keeps the one it has.
-    if (!isRunning() && !eventDispatcher() && qgetenv("QUVO_EVENT_DISPATCHER") != "qt") {
-        auto dispatcher = std::make_unique<Epoll_dispatcher>();
-        if (dispatcher->valid())
+    if (!isRunning() && !eventDispatcher()) {
+        if (auto dispatcher = new_exchange_dispatcher())
             setEventDispatcher(dispatcher.release());
     }
     QThread::start(priority);

@@ -15,13 +15,17 @@ class Engine : public QThread {
     Q_OBJECT
     Q_DISABLE_COPY(Engine)
 public:
+    // How long an exit outside the exit dialog waits for the thread: long enough for peers
+    // to see their connections closed, short enough not to hang the exit.
+    static constexpr unsigned long stop_timeout_ms = 5000;
+
     Engine() = default;
     // Winds the thread up (see wind_up) with exit code 0.
     ~Engine() override;
 
-    // Starts the thread on an Epoll_dispatcher, or on Qt's own event dispatcher where the
-    // environment says QUVO_EVENT_DISPATCHER=qt (to compare the two) or epoll is refused.
-    // Hides QThread::start, which every caller reaches through an Engine.
+    // Starts the thread on the platform's exchange dispatcher (new_exchange_dispatcher), or
+    // on Qt's own where there is none. Hides QThread::start, which every caller reaches
+    // through an Engine.
     void start(Priority priority = InheritPriority);
 
     // True once the thread body has returned; the finished signal follows or has passed.

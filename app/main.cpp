@@ -1,4 +1,5 @@
 #include "app/program.h"
+#include "app/program_arguments.h"
 
 #include <QApplication>
 

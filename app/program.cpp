@@ -110,23 +110,6 @@ void wire_window(Main_window &window, Engine &engine)
         log_unexpected(place_code(1, 5));
 }
 
-QList<QByteArray> program_arguments(int argc, char *argv[])
-{
-    QList<QByteArray> arguments;
-#ifdef Q_OS_WIN
-    // There argv is in the ANSI code page; the toolkit has the names as typed, in Unicode.
-    Q_UNUSED(argc)
-    Q_UNUSED(argv)
-    const QStringList typed = QCoreApplication::arguments();
-    for (int i = 1; i < typed.size(); ++i)
-        arguments.append(typed.at(i).toUtf8());
-#else
-    for (int i = 1; i < argc; ++i)
-        arguments.append(QByteArray(argv[i]));
-#endif
-    return arguments;
-}
-
 void show_help()
 {
     QMessageBox box;

@@ -11,9 +11,6 @@ enum Exit_code {
     exit_failure = 3,
 };
 
-// The arguments after the program's own name, as the user typed them.
-QList<QByteArray> program_arguments(int argc, char *argv[]);
-
 // The whole run of the program in the application object that the caller has
 // made: command line, start-up, event loop, teardown. Returns the exit code.
 int run_program(const QList<QByteArray> &arguments);

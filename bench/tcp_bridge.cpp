@@ -16,7 +16,7 @@
 // machine and its load.
 
 #include "app/engine.h"
-#include "app/epoll_dispatcher.h"
+#include "app/linux/epoll_dispatcher.h"
 #include "app/log.h"
 #include "app/modem_servers.h"
 #include "app/shared_state.h"

@@ -7,6 +7,11 @@ if(NOT LAYERS_FILE)
     set(LAYERS_FILE ${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 endif()
 include(${LAYERS_FILE})
+# Relative to the current folder, as typed; the globs need it whole.
+if(NOT SOURCE_DIR)
+    set(SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+endif()
+get_filename_component(SOURCE_DIR ${SOURCE_DIR} ABSOLUTE)
 
 foreach(layer ${QUVO_LAYERS})
     quvo_layer_reach(${layer} reach_${layer})

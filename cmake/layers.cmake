@@ -5,6 +5,12 @@
 # neither knows the other, the exchange layer joins them.
 set(QUVO_LAYERS base config shared link tcp exchange ui app)
 
+# Platform files live in folders named for where they are built, each beside the portable
+# interface it implements; the build chooses one of each pair in QUVO_PLATFORM_PARTS:
+# linux (the Linux-only parts) or portable (the toolkit's own services in their place), and
+# windows or unix. Without that choice (the layer check) every variant counts.
+set(QUVO_PLATFORM_FOLDERS linux portable windows unix)
+
 # Errors, the log, the command line, the text parsers and the lock of the state shared
 # between threads.
 set(QUVO_LAYER_base
@@ -12,7 +18,7 @@ set(QUVO_LAYER_base
     parser/*)
 set(QUVO_LINKS_base)
 # The settings and the served devices, read from their files.
-set(QUVO_LAYER_config config/*)
+set(QUVO_LAYER_config config/* config/unix/* config/windows/*)
 set(QUVO_LINKS_config base)
 # What the link, the TCP servers and the window share: the state under state_mutex, a modem
 # as the network server lists it, and a client message on its way to the link.
@@ -26,13 +32,16 @@ set(QUVO_LAYER_tcp tcp/*)
 set(QUVO_LINKS_tcp shared)
 # The exchange thread: Engine, its event dispatcher, and Modem_servers, which joins the
 # link and the TCP servers.
-set(QUVO_LAYER_exchange app/engine.* app/dispatcher_timers.* app/epoll_dispatcher.* app/modem_servers.*)
+set(QUVO_LAYER_exchange app/engine.* app/modem_servers.* app/exchange_dispatcher.h app/linux/dispatcher_timers.*
+    app/linux/epoll_dispatcher.* app/linux/exchange_dispatcher.cpp app/portable/exchange_dispatcher.cpp)
 set(QUVO_LINKS_exchange link tcp)
 # Windows, dialogs and message boxes.
 set(QUVO_LAYER_ui ui/* app/error_box.* app/fonts.* app/dialog_exit.*)
 set(QUVO_LINKS_ui exchange)
-# Start-up and the stop signals.
-set(QUVO_LAYER_app app/program.* app/stop_signals.*)
+# Start-up, the command line as typed, and the requests to stop from outside the window.
+set(QUVO_LAYER_app app/program.* app/program_arguments.h app/unix/program_arguments.cpp
+    app/windows/program_arguments.cpp app/session_end.* app/stop_signals.h app/linux/stop_signals.cpp
+    app/portable/stop_signals.cpp)
 set(QUVO_LINKS_app ui)
 
 # The files of a layer, relative to source_dir.
@@ -43,10 +52,17 @@ function(quvo_layer_files layer source_dir out)
         set(depends CONFIGURE_DEPENDS)
     endif()
     foreach(pattern ${QUVO_LAYER_${layer}})
-        file(GLOB found RELATIVE ${source_dir} ${depends} ${source_dir}/${pattern})
+        file(GLOB found LIST_DIRECTORIES false RELATIVE ${source_dir} ${depends} ${source_dir}/${pattern})
         list(APPEND files ${found})
     endforeach()
     list(FILTER files EXCLUDE REGEX "^app/main\\.cpp$")
+    if(DEFINED QUVO_PLATFORM_PARTS)
+        foreach(folder ${QUVO_PLATFORM_FOLDERS})
+            if(NOT folder IN_LIST QUVO_PLATFORM_PARTS)
+                list(FILTER files EXCLUDE REGEX "(^|/)${folder}/")
+            endif()
+        endforeach()
+    endif()
     list(SORT files)
     set(${out} ${files} PARENT_SCOPE)
 endfunction()

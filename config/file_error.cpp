@@ -1,9 +1,8 @@
 #include "config/file_error.h"
 
-#include <QCoreApplication>
-#include <QtGlobal>
+#include "config/file_error_cause.h"
 
-#include <cerrno>
+#include <QCoreApplication>
 
 namespace {
 
@@ -11,33 +10,6 @@ QString tr_file(const char *source)
 {
     return QCoreApplication::translate("file", source);
 }
-
-#ifndef Q_OS_WIN
-// The toolkit names a failed system call only by its text, which is the system's
-// text for the error number; matching it against those texts finds the number.
-struct Known_cause {
-    int code;
-    const char *text;
-};
-
-const Known_cause known_causes[] = {
-    {EACCES, QT_TRANSLATE_NOOP("file", "нет прав на запись в этот файл или в его папку")},
-    {EPERM, QT_TRANSLATE_NOOP("file", "операция запрещена системой (нет прав на изменение файла)")},
-    {EROFS, QT_TRANSLATE_NOOP("file", "файловая система доступна только для чтения")},
-    {ENOSPC, QT_TRANSLATE_NOOP("file", "на диске не осталось свободного места")},
-#ifdef EDQUOT
-    {EDQUOT, QT_TRANSLATE_NOOP("file", "исчерпана дисковая квота")},
-#endif
-    {EFBIG, QT_TRANSLATE_NOOP("file", "файл превысил допустимый размер")},
-    {ENOENT, QT_TRANSLATE_NOOP("file", "нет такого файла или папки")},
-    {ENOTDIR, QT_TRANSLATE_NOOP("file", "часть пути к файлу не является папкой")},
-    {EISDIR, QT_TRANSLATE_NOOP("file", "на месте файла находится папка")},
-    {ENAMETOOLONG, QT_TRANSLATE_NOOP("file", "слишком длинное имя файла")},
-    {EMFILE, QT_TRANSLATE_NOOP("file", "открыто слишком много файлов")},
-    {EBUSY, QT_TRANSLATE_NOOP("file", "файл или устройство заняты")},
-    {EIO, QT_TRANSLATE_NOOP("file", "ошибка ввода-вывода")},
-};
-#endif
 
 // A text with letters beyond ASCII was given in the user's language, not in the
 // toolkit's English.
@@ -76,11 +48,9 @@ QString file_error_text(const QFileDevice &file)
 
 QString file_error_text(const QString &toolkit_text, QFileDevice::FileError error)
 {
-#ifndef Q_OS_WIN
-    for (const Known_cause &cause : known_causes)
-        if (toolkit_text == qt_error_string(cause.code))
-            return tr_file(cause.text);
-#endif
+    const QString known = known_file_error_cause(toolkit_text);
+    if (!known.isNull())
+        return known;
     if (is_localised(toolkit_text))
         return toolkit_text;
     return kind_text(error);

@@ -4,6 +4,7 @@
 #include "app/log.h"
 #include "support/test_support.h"
 #include "app/program.h"
+#include "app/program_arguments.h"
 #include "app/version.h"
 #include "support/modal_answer.h"
 

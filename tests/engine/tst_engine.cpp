@@ -1,6 +1,5 @@
 #include "app/dialog_exit.h"
 #include "app/engine.h"
-#include "app/epoll_dispatcher.h"
 #include "app/log.h"
 #include "app/shared_state.h"
 #include "link/ws_connection.h"
@@ -84,7 +83,8 @@ void Tst_engine::stop_ends_idle_thread()
     QVERIFY(!log_contents().contains(QStringLiteral("Неожиданная")));
 }
 
-// Ours unless the environment asks for Qt's, also on a second start of the same object.
+// Ours unless the environment asks for Qt's (or the build has none), also on a second start
+// of the same object.
 void Tst_engine::event_dispatcher_chosen_by_environment_data()
 {
     QTest::addColumn<QByteArray>("setting");
@@ -107,7 +107,8 @@ void Tst_engine::event_dispatcher_chosen_by_environment()
         reset_shared_state();
         engine.start();
         QTRY_VERIFY_WITH_TIMEOUT(link_registered(), 5000);
-        QCOMPARE(qobject_cast<Epoll_dispatcher *>(engine.eventDispatcher()) != nullptr, ours);
+        QCOMPARE(QByteArray(engine.eventDispatcher()->metaObject()->className()) == "Epoll_dispatcher",
+                 ours && QUVO_LINUX_PARTS);
         QVERIFY(engine.stop(5000));
     }
     qunsetenv("QUVO_EVENT_DISPATCHER");

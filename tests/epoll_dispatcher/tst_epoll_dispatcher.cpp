@@ -1,4 +1,4 @@
-#include "app/epoll_dispatcher.h"
+#include "app/linux/epoll_dispatcher.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

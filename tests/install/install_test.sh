@@ -2,11 +2,12 @@
 # Installs the program into a scratch root - from the Debian package (dpkg -x) where dpkg is
 # there, else with DESTDIR - checks the installed files, then runs the installed program against
 # the simulated network server: a client's bytes go through an echo modem and come back, and
-# SIGTERM ends the program with 0.
-# Usage: install_test.sh BUILD_DIR SIMULATOR
+# SIGTERM ends the program with 0 (where the build watches stop signals: LINUX_PARTS ON).
+# Usage: install_test.sh BUILD_DIR SIMULATOR LINUX_PARTS
 set -euo pipefail
 build_dir=$1
 simulator=$2
+linux_parts=${3:-ON}
 bound=300  # tenths of a second for each wait below
 
 work=$(mktemp -d)
@@ -97,6 +98,11 @@ read -r -t $((bound / 10)) -N 4 reply <&3 || true
 exec 3>&-
 [ "$reply" = ping ] || fail "the bytes did not come back through the modem (got '$reply')"
 
+if [ "$linux_parts" != ON ]; then
+    echo "The exit on SIGTERM is not checked: the build watches no stop signals"
+    echo "1 passed, 0 failed"
+    exit 0
+fi
 kill -TERM "$program_pid"
 status=0
 wait "$program_pid" || status=$?

@@ -1,4 +1,4 @@
-#include "app/dispatcher_timers.h"
+#include "app/linux/dispatcher_timers.h"
 
 #include <QCoreApplication>
 #include <QTimerEvent>

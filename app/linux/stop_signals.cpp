@@ -21,6 +21,9 @@ constexpr int watched[] = {SIGTERM, SIGINT, SIGHUP};
 // Written by the handler, read by the main thread; -1 while no object watches.
 volatile std::sig_atomic_t write_end = -1;
 int read_end = -1;
+// The watching object's, while there is one.
+QSocketNotifier *notifier = nullptr;
+int received = 0;
 
 // Only what is safe in a signal handler: write() and errno.
 extern "C" void on_signal(int number)
@@ -84,6 +87,28 @@ void close_pipe()
     read_end = -1;
 }
 
+// Every request in the pipe: the first asks for the orderly exit, every later one for the
+// immediate exit.
+void read_requests(Stop_signals &watcher)
+{
+    unsigned char bytes[16];
+    ssize_t count;
+    while ((count = ::read(read_end, bytes, sizeof bytes)) > 0) {
+        for (ssize_t i = 0; i < count; ++i) {
+            const QString name = QString::fromLatin1(signal_name(bytes[i]));
+            if (++received > 1) {
+                log_line(QCoreApplication::translate("log", "Повторный сигнал %1: программа завершается немедленно.").arg(name));
+                emit watcher.immediate_exit();
+                continue;
+            }
+            log_line(QCoreApplication::translate("log", "Сигнал %1: программа закрывает соединения и завершается.").arg(name));
+            // The orderly exit runs a modal dialog: it must not run inside this slot, so
+            // that the notifier goes on reporting a second signal meanwhile.
+            QMetaObject::invokeMethod(&watcher, &Stop_signals::orderly_exit, Qt::QueuedConnection);
+        }
+    }
+}
+
 }
 
 Stop_signals::Stop_signals(QObject *parent)
@@ -101,35 +126,17 @@ Stop_signals::Stop_signals(QObject *parent)
         close_pipe();
         throw error;
     }
+    received = 0;
     notifier = new QSocketNotifier(read_end, QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &Stop_signals::on_pipe_readable);
+    connect(notifier, &QSocketNotifier::activated, this, [this] { read_requests(*this); });
 }
 
 Stop_signals::~Stop_signals()
 {
     notifier->setEnabled(false);
+    notifier = nullptr;
     // The old actions first, so that no handler writes to a closed pipe.
     for (std::size_t i = 0; i < std::size(watched); ++i)
         ::sigaction(watched[i], &previous[i], nullptr);
     close_pipe();
-}
-
-void Stop_signals::on_pipe_readable()
-{
-    unsigned char bytes[16];
-    ssize_t count;
-    while ((count = ::read(read_end, bytes, sizeof bytes)) > 0) {
-        for (ssize_t i = 0; i < count; ++i) {
-            const QString name = QString::fromLatin1(signal_name(bytes[i]));
-            if (++received > 1) {
-                log_line(QCoreApplication::translate("log", "Повторный сигнал %1: программа завершается немедленно.").arg(name));
-                emit immediate_exit();
-                continue;
-            }
-            log_line(QCoreApplication::translate("log", "Сигнал %1: программа закрывает соединения и завершается.").arg(name));
-            // The orderly exit runs a modal dialog: it must not run inside this slot, so
-            // that the notifier goes on reporting a second signal meanwhile.
-            QMetaObject::invokeMethod(this, &Stop_signals::orderly_exit, Qt::QueuedConnection);
-        }
-    }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/dispatcher_timers.h"
+#include "app/linux/dispatcher_timers.h"
 
 #include <QAbstractEventDispatcher>
 
