@@ -5,6 +5,7 @@
 #include "app/error_box.h"
 #include "app/fonts.h"
 #include "app/log.h"
+#include "app/session_end.h"
 #include "app/shared_state.h"
 #include "app/stop_signals.h"
 #include "app/version.h"
@@ -86,6 +87,7 @@ int start_and_run()
     QObject::connect(&stop_signals, &Stop_signals::orderly_exit, &window,
                      [&window] { start_orderly_exit(window); });
     QObject::connect(&stop_signals, &Stop_signals::immediate_exit, &exit_at_once);
+    stop_at_session_end(engine);
     window.show();
     engine.start();
     const int exit_code = QApplication::exec();

@@ -1,18 +1,26 @@
 #include "app/command_line.h"
 #include "app/log.h"
 #include "app/program.h"
+#include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "lora_sim/sim_server.h"
 #include "support/modal_answer.h"
+#include "support/test_support.h"
 
 #include <QtTest>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QMutexLocker>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 
 // Start-up reads the configuration, then the devices file; an error in either is shown,
-// logged, and ends the program with exit code 3.
+// logged, and ends the program with exit code 3. A running program ends in order when the
+// user's session ends.
 class Tst_startup : public QObject {
     Q_OBJECT
 
@@ -22,6 +30,7 @@ private slots:
     void cleanup();
     void bad_file_ends_start_data();
     void bad_file_ends_start();
+    void session_end_stops_in_order();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -37,8 +46,7 @@ void Tst_startup::initTestCase()
 
 void Tst_startup::init()
 {
-    reset_settings();
-    reset_devices();
+    reset_process_state();
     reset_config_file_name();
     QFile::remove(path("run.log"));
 }
@@ -98,6 +106,66 @@ void Tst_startup::bad_file_ends_start()
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QString logged = QString::fromUtf8(log.readAll());
     QVERIFY2(logged.endsWith("] " + expected + "\n\n"), qPrintable(logged));
+}
+
+// Windows at the end of the user's session: the application hears from inside its event loop
+// that it is about to quit, and is told to quit; the process is ended soon after. By then the
+// link is closed with the normal code and the client is closed. The files have Cyrillic names,
+// the devices file a backslash in its own, which the configuration writes as an escape.
+void Tst_startup::session_end_stops_in_order()
+{
+    Sim_server sim;
+    QVERIFY2(sim.listen(), qPrintable(sim.error_string()));
+    Sim_modem modem;
+    modem.eui = 0x0011223344556677;
+    sim.add_modem(modem);
+    const quint16 port = free_port();
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("настройки")));
+    write_file("настройки/программа.cfg",
+               "ws_url = \"" + sim.url().toString().toUtf8() + "\"\nws_login = \"l\"\nws_password = \"p\"\n"
+               "trace_tcp = all\ndevices_file = \"" + path("настройки/модемы\\\\список.cfg").toUtf8() + "\"\n");
+    write_file("настройки/модемы\\список.cfg", "device(eui=0011223344556677, tcp_port=" + QByteArray::number(port) + ")\n");
+
+    // Inside the program's event loop: a client served through the echo modem, then the
+    // session's end as the Windows platform plugin reports it.
+    QTcpSocket client;
+    bool written = false;
+    bool served = false;
+    // What the program had done when the signal returned, which is all it gets to do there.
+    QString logged;
+    bool link_gone = false;
+    int ticks = 0;
+    QTimer driver;
+    connect(&driver, &QTimer::timeout, this, [&] {
+        if (client.bytesAvailable() >= 4 || ++ticks > 1500) {
+            served = client.readAll() == "ping";
+            driver.stop();
+            const int about_to_quit = QCoreApplication::staticMetaObject.indexOfSignal("aboutToQuit()");
+            QCoreApplication::instance()->qt_metacall(QMetaObject::InvokeMetaMethod, about_to_quit, nullptr);
+            logged = log_contents();
+            {
+                QMutexLocker lock(&state_mutex);
+                link_gone = !registered_ws_connection;
+            }
+            QCoreApplication::quit();
+        } else if (client.state() == QAbstractSocket::UnconnectedState) {
+            client.connectToHost(QHostAddress::LocalHost, port);
+        } else if (client.state() == QAbstractSocket::ConnectedState && !written) {
+            written = client.write("ping") == 4;
+        }
+    });
+    driver.start(20);
+    QSignalSpy closed(&sim, &Sim_server::connection_closed);
+    const int code = run_program({"--cfg=" + path("настройки/программа.cfg").toUtf8(),
+                                  "--log=" + path("настройки/журнал.log").toUtf8()});
+    QCOMPARE(code, 0);
+    QVERIFY(served);
+    QVERIFY(link_gone);
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 10000);
+    QCOMPARE(closed.at(0).at(0).toInt(), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 10000);
+    QVERIFY(logged.contains("] Сеанс пользователя завершается: программа закрывает соединения и завершается.\n"));
+    QVERIFY(logged.contains(QStringLiteral("tcp%1.shutdown_server_ok\n").arg(port)));
 }
 
 QTEST_MAIN(Tst_startup)

@@ -1,0 +1,20 @@
+#include "app/session_end.h"
+
+#include "app/engine.h"
+#include "app/err.h"
+#include "app/log.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+void stop_at_session_end(Engine &engine)
+{
+    const bool connected = QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &engine, [&engine] {
+        if (QThread::currentThread()->loopLevel() == 0 || !engine.isRunning())
+            return;
+        log_line(QCoreApplication::translate("log", "Сеанс пользователя завершается: программа закрывает соединения и завершается."));
+        engine.stop(Engine::stop_timeout_ms);
+    });
+    if (!connected)
+        log_unexpected(place_code(1, 6));
+}
