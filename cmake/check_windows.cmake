@@ -1,0 +1,72 @@
+# cmake [-DSOURCE_DIR=<project>] [-DCOMPILER=<MinGW-w64 g++>] [-DQT_HEADERS=<folder of QtCore>]
+#       -P cmake/check_windows.cmake
+# Compiles every source of the program as the Windows build chooses them (the portable and
+# Windows platform files, not the Linux or Unix ones) with MinGW-w64, syntax only, against
+# the toolkit's headers, and fails on any error. MinGW-w64 brings some POSIX headers along
+# that Windows' own compiler lacks, so an include of a POSIX-only header fails it as well.
+cmake_minimum_required(VERSION 3.16)
+include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
+# Relative to the current folder, as typed; the globs need it whole.
+if(NOT SOURCE_DIR)
+    set(SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+endif()
+get_filename_component(SOURCE_DIR ${SOURCE_DIR} ABSOLUTE)
+
+if(NOT COMPILER)
+    find_program(COMPILER NAMES x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-g++)
+    if(NOT COMPILER)
+        message(FATAL_ERROR "No MinGW-w64 compiler: apt-get install g++-mingw-w64-x86-64-posix")
+    endif()
+endif()
+if(NOT QT_HEADERS)
+    set(QT_HEADERS /usr/include/x86_64-linux-gnu/qt5)
+endif()
+set(qt_include_dirs ${QT_HEADERS})
+foreach(module Core Gui Widgets Network WebSockets)
+    list(APPEND qt_include_dirs ${QT_HEADERS}/Qt${module})
+endforeach()
+
+set(QUVO_PLATFORM_PARTS portable windows)
+set(files)
+foreach(layer ${QUVO_LAYERS})
+    quvo_layer_files(${layer} ${SOURCE_DIR} layer_files)
+    list(APPEND files ${layer_files})
+endforeach()
+if(EXISTS ${SOURCE_DIR}/app/main.cpp)
+    list(APPEND files app/main.cpp)
+endif()
+
+set(posix_only "unistd\\.h|poll\\.h|pthread\\.h|dirent\\.h|dlfcn\\.h|fcntl\\.h|termios\\.h|syslog\\.h|netdb\\.h|(sys|arpa|netinet|linux)/[^>]+")
+set(problems)
+foreach(f ${files})
+    file(STRINGS ${SOURCE_DIR}/${f} includes REGEX "^#include <(${posix_only})>")
+    foreach(line ${includes})
+        string(REGEX REPLACE "^#include (<[^>]+>).*" "\\1" header "${line}")
+        list(APPEND problems "${f} includes ${header}, which Windows does not have: keep it in the platform files")
+    endforeach()
+endforeach()
+
+set(flags -std=c++17 -fsyntax-only -DUNICODE -D_UNICODE -DQT_DISABLE_DEPRECATED_BEFORE=0x050F00 -I${SOURCE_DIR})
+foreach(dir ${qt_include_dirs})
+    list(APPEND flags -isystem ${dir})
+endforeach()
+set(sources ${files})
+list(FILTER sources INCLUDE REGEX "\\.cpp$")
+list(LENGTH sources checked)
+set(failed 0)
+foreach(f ${sources})
+    execute_process(COMMAND ${COMPILER} ${flags} ${SOURCE_DIR}/${f}
+                    RESULT_VARIABLE result ERROR_VARIABLE diagnostics OUTPUT_QUIET)
+    if(NOT result EQUAL 0)
+        math(EXPR failed "${failed} + 1")
+        string(REGEX MATCHALL "[^\n]*error:[^\n]*" errors "${diagnostics}")
+        list(JOIN errors "\n    " text)
+        list(APPEND problems "${f} does not compile for Windows:\n    ${text}")
+    endif()
+endforeach()
+
+message(STATUS "Checked ${checked} sources for Windows: ${failed} did not compile")
+if(problems)
+    list(JOIN problems "\n  " text)
+    message(FATAL_ERROR "Not fit for Windows:\n  ${text}")
+endif()
