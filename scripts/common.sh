@@ -14,10 +14,13 @@ packages=(
     qt6-base-dev qt6-websockets-dev qt6-qpa-plugins
     dpkg-dev desktop-file-utils man-db
 )
+# Only the tests need these: MinGW-w64, which checks that every source compiles for Windows.
+test_packages=(g++-mingw-w64-x86-64-posix)
 
+# Installs what is missing of the packages above and of those given.
 ensure_packages() {
     local missing=() p
-    for p in "${packages[@]}"; do
+    for p in "${packages[@]}" "$@"; do
         dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
     done
     # A prepared machine (CI) needs no network.
