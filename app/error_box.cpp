@@ -5,7 +5,9 @@
 #include "app/fonts.h"
 #include "app/log.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -33,7 +35,34 @@ const QString &close_tool_tip()
     return tip;
 }
 
+bool boxes_shown_offscreen = false;
+
+// A platform that draws nowhere: the service's offscreen, or the bare minimal one.
+bool seen_by_nobody()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
 } // namespace
+
+void set_boxes_shown_offscreen(bool shown)
+{
+    boxes_shown_offscreen = shown;
+}
+
+void exec_box(QMessageBox &box, std::FILE *stream)
+{
+    if (boxes_shown_offscreen || !seen_by_nobody()) {
+        box.exec();
+        return;
+    }
+    QByteArray text = (box.windowTitle() + QLatin1Char('\n') + box.text()).toUtf8();
+    if (!text.endsWith('\n'))
+        text += '\n';
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), stream);
+    std::fflush(stream);
+}
 
 void add_close_button(QMessageBox &box)
 {
@@ -53,7 +82,7 @@ void show_error(const QString &text, QWidget *parent)
     box.setWindowTitle(error_title());
     box.setIcon(QMessageBox::Critical);
     add_close_button(box);
-    box.exec();
+    exec_box(box, stderr);
 }
 
 void report_exception(const std::exception &e, QWidget *parent)

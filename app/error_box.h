@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdio>
 #include <exception>
 
 class QMessageBox;
@@ -19,3 +20,11 @@ void report_unexpected(unsigned short place_code, QWidget *parent);
 
 // The one "Закрыть" button of our message boxes, also taken by Esc.
 void add_close_button(QMessageBox &box);
+
+// Runs a message box modally. Where the toolkit's platform shows nothing to a person
+// (offscreen, minimal), nobody could close it: its title and text go to the stream, in UTF-8,
+// and it counts as closed at once.
+void exec_box(QMessageBox &box, std::FILE *stream);
+
+// Tests of the boxes answer them under offscreen: they ask for them shown there too.
+void set_boxes_shown_offscreen(bool shown);

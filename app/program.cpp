@@ -121,7 +121,7 @@ void show_help()
     box.setWindowTitle(help_title());
     box.setIcon(QMessageBox::Information);
     add_close_button(box);
-    box.exec();
+    exec_box(box, stdout);
 }
 
 int run_program(const QList<QByteArray> &arguments)

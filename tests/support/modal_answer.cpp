@@ -4,6 +4,7 @@
 
 Seen_box close_box_of(const std::function<void()> &call)
 {
+    set_boxes_shown_offscreen(true);
     Seen_box seen;
     QTimer poll;
     poll.setInterval(5);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/error_box.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -10,10 +12,12 @@
 
 // Waits, from inside the event loop of a modal dialog, for the active modal widget
 // of type T and hands it to act once. If none comes in time, whatever modal widget
-// is up is closed, so a test fails instead of hanging.
+// is up is closed, so a test fails instead of hanging. Message boxes are shown for it
+// even on the offscreen platform, where the program writes them out instead.
 template<class T>
 void answer_modal(std::function<void(T *)> act, int max_polls = 400)
 {
+    set_boxes_shown_offscreen(true);
     auto *timer = new QTimer(qApp);
     auto polls = std::make_shared<int>(0);
     timer->setInterval(5);
@@ -56,5 +60,5 @@ struct Seen_box {
 };
 
 // Runs a call that shows a modal message box, and closes the box with its escape button as a
-// user would.
+// user would; shown, as for answer_modal, even on the offscreen platform.
 Seen_box close_box_of(const std::function<void()> &call);
