@@ -72,6 +72,8 @@ private slots:
     void binary_frame();
     void malformed_message_data();
     void malformed_message();
+    void password_kept_out_of_log_data();
+    void password_kept_out_of_log();
     void error_and_disconnection_log_once();
     void plain_link_with_pinned_certificate();
     void pinned_certificate_mismatch_data();
@@ -366,12 +368,42 @@ void Tst_ws_connection::malformed_message()
     const QString offending = QStringLiteral("Сообщение сервера QUVO-LoRa, вызвавшее предыдущую ошибку: «%1»").arg(bad);
     QCOMPARE(entries.contains(offending), level == int(Trace_level::bad_frames));
     const QString received = QStringLiteral("from(QUVO-LoRa): «%1»").arg(bad);
-    const QString sent = QStringLiteral("to(QUVO-LoRa): «{\"cmd\":\"auth_req\",\"login\":\"user\",\"password\":\"secret\"}»");
+    const QString sent = QStringLiteral("to(QUVO-LoRa): «{\"cmd\":\"auth_req\",\"login\":\"user\",\"password\":\"***\"}»");
     QCOMPARE(entries.contains(received), level == int(Trace_level::all));
     QCOMPARE(entries.contains(sent), level == int(Trace_level::all));
     if (level == int(Trace_level::all))
         QCOMPARE(entries.value(at - 2), received);
     QTRY_COMPARE_WITH_TIMEOUT(server.connections, 2, 5000);
+}
+
+void Tst_ws_connection::password_kept_out_of_log_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::newRow("bad_frames") << int(Trace_level::bad_frames);
+    QTest::newRow("all") << int(Trace_level::all);
+}
+
+// The server gets the password as it is; the log, traced or dumped, only a mask, even of a
+// bad reply that quotes the password back.
+void Tst_ws_connection::password_kept_out_of_log()
+{
+    QFETCH(int, level);
+    settings.trace_ws = Trace_level(level);
+    settings.ws_password = QStringLiteral("pa\"ss\\пароль");
+    const QString escaped = QStringLiteral("pa\\\"ss\\\\пароль");
+    Script_server server;
+    server.replies.insert(QStringLiteral("auth_req"), "{\"cmd\":\"auth_resp\",\"password\":\"" + escaped + "\" 1}");
+    QVERIFY(server.listen());
+    settings.ws_url = server.url().toString();
+    start();
+    QTRY_VERIFY_WITH_TIMEOUT(count(bad_message_text) == 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(server.connections >= 2, 5000);
+    QCOMPARE(server.texts.value(0), "{\"cmd\":\"auth_req\",\"login\":\"user\",\"password\":\"" + escaped + "\"}");
+    const QString log = log_contents();
+    QVERIFY2(!log.contains(QStringLiteral("пароль")), qPrintable(log));
+    QVERIFY(log.contains(QStringLiteral("\"password\":\"***\" 1}»")));
+    QCOMPARE(log.contains(QStringLiteral("«{\"cmd\":\"auth_req\",\"login\":\"user\",\"password\":\"***\"}»")),
+             level == int(Trace_level::all));
 }
 
 // A connection that breaks without a closing handshake is reported once, whatever the
