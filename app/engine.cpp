@@ -20,6 +20,12 @@ namespace {
 constexpr unsigned link_module = 7;
 constexpr unsigned engine_module = 9;
 
+qint64 steady_ms()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }
 
 Engine::~Engine()
@@ -60,6 +66,23 @@ void Engine::on_shutdown()
         QMetaObject::invokeMethod(registered_ws_connection, &Ws_connection::on_shutdown, Qt::QueuedConnection);
 }
 
+void Engine::ping()
+{
+    // A thread that hangs while it holds the lock must not hang the caller as well: its
+    // missing answer tells enough.
+    if (!state_mutex.tryLock())
+        return;
+    if (registered_ws_connection)
+        QMetaObject::invokeMethod(registered_ws_connection, [this] { answered_ms.store(steady_ms()); },
+                                  Qt::QueuedConnection);
+    state_mutex.unlock();
+}
+
+std::chrono::milliseconds Engine::since_answer() const
+{
+    return std::chrono::milliseconds(steady_ms() - answered_ms.load());
+}
+
 void Engine::relay(Ws_connection &link, Modem_servers &servers)
 {
     // Direct, so that each report makes a single queued hop to the main thread's receivers.
@@ -75,6 +98,7 @@ void Engine::relay(Ws_connection &link, Modem_servers &servers)
 
 void Engine::run()
 {
+    answered_ms.store(steady_ms());
     try {
         // The servers outlive the link, whose end drops them.
         Modem_servers servers;

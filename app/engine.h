@@ -3,6 +3,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
+#include <limits>
 
 class Modem_servers;
 class Ws_connection;
@@ -36,6 +38,12 @@ public:
     // Returns whether the thread has ended.
     bool stop(unsigned long timeout_ms);
 
+    // For a watchdog: asks the running thread to answer as soon as its event loop gets to it,
+    // and tells how long ago it last answered (its start counts); a very long time when it
+    // never ran.
+    void ping();
+    std::chrono::milliseconds since_answer() const;
+
 signals:
     // The link's servers_changed, clients_changed and fatal_error.
     void servers_changed();
@@ -58,4 +66,6 @@ private:
     void relay(Ws_connection &link, Modem_servers &servers);
 
     std::atomic_bool ended{false};
+    // On the steady clock, in milliseconds; written by the thread.
+    std::atomic<qint64> answered_ms{std::numeric_limits<qint64>::min() / 2};
 };

@@ -5,6 +5,7 @@
 #include "app/error_box.h"
 #include "app/fonts.h"
 #include "app/log.h"
+#include "app/service_status.h"
 #include "app/session_end.h"
 #include "app/shared_state.h"
 #include "app/stop_signals.h"
@@ -84,6 +85,7 @@ int start_and_run()
     Engine engine;
     Main_window window(engine);
     wire_window(window, engine);
+    Service_status service_status(window, engine);
     QObject::connect(&stop_signals, &Stop_signals::orderly_exit, &window,
                      [&window] { start_orderly_exit(window); });
     QObject::connect(&stop_signals, &Stop_signals::immediate_exit, &exit_at_once);

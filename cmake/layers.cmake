@@ -38,10 +38,12 @@ set(QUVO_LINKS_exchange link tcp)
 # Windows, dialogs and message boxes.
 set(QUVO_LAYER_ui ui/* app/error_box.* app/fonts.* app/dialog_exit.*)
 set(QUVO_LINKS_ui exchange)
-# Start-up, the command line as typed, and the requests to stop from outside the window.
+# Start-up, the command line as typed, the requests to stop from outside the window, and what
+# a service manager hears.
 set(QUVO_LAYER_app app/program.* app/program_arguments.h app/unix/program_arguments.cpp
     app/windows/program_arguments.cpp app/session_end.* app/stop_signals.h app/linux/stop_signals.cpp
-    app/portable/stop_signals.cpp)
+    app/portable/stop_signals.cpp app/service_status.* app/service_notify.h app/linux/service_notify.cpp
+    app/portable/service_notify.cpp)
 set(QUVO_LINKS_app ui)
 
 # The files of a layer, relative to source_dir.

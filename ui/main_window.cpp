@@ -224,6 +224,7 @@ void Main_window::on_servers_changed()
         set_text_colour(state_label, colour_none);
         show_counts(false);
     }
+    emit display_changed();
 }
 
 void Main_window::on_clients_changed()
@@ -234,12 +235,25 @@ void Main_window::on_clients_changed()
     if (latest.flags & link_ready) {
         view.clients = latest.clients;
         clients_label->setText(QString::number(view.clients));
+        emit display_changed();
     }
 }
 
 void Main_window::update_served_count()
 {
     served_label->setText(QString::number(served_devices.size()));
+    emit display_changed();
+}
+
+QString Main_window::status_text() const
+{
+    if (view.flags & link_ready) {
+        return tr_main("Соединение с сервером QUVO-LoRa: %1. Радиомодемов, подлежащих обслуживанию: %2, из них "
+                       "доступных для связи: %3, из них используемых клиентами: %4.")
+            .arg(state_label->text(), served_label->text(), reachable_label->text(), clients_label->text());
+    }
+    return tr_main("Соединение с сервером QUVO-LoRa: %1. Радиомодемов, подлежащих обслуживанию: %2.")
+        .arg(state_label->text(), served_label->text());
 }
 
 void Main_window::on_btn_devices_clicked()

@@ -26,8 +26,13 @@ public:
     // Called by the devices dialog after it has changed the list of served modems.
     void update_served_count();
 
+    // What the window shows of the link and the counts, in one line.
+    QString status_text() const;
+
 signals:
     void shutdown();
+    // The window shows another state of the link or other counts.
+    void display_changed();
 
 public slots:
     void on_servers_changed();
