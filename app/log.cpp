@@ -1,5 +1,6 @@
 #include "app/log.h"
 
+#include "app/descriptors.h"
 #include "app/err.h"
 
 #include <QCoreApplication>
@@ -38,14 +39,25 @@ bool write_entry(const QByteArray &utf8_text)
     QMutexLocker lock(&log_mutex);
     // Opened and closed for every line, so each entry is in the file when we return.
     QFile file(QString::fromUtf8(current_log_file_name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered)) {
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered;
+    keep_descriptor_reserve();
+    bool opened = file.open(mode);
+    if (!opened) {
+        // Servers and clients may have taken every other descriptor: the log must still
+        // say so. Should another thread take this one meanwhile, the next line tries again.
+        release_descriptor_reserve();
+        opened = file.open(mode);
+    }
+    if (opened) {
+        file.write(line);
+        file.close();
+    }
+    keep_descriptor_reserve();
+    if (!opened) {
         std::fputs("Error in logging.\n", stdout);
         std::fflush(stdout);
-        return false;
     }
-    file.write(line);
-    file.close();
-    return true;
+    return opened;
 }
 
 const char hex_digits[] = "0123456789ABCDEF";

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "app/command_line.h"
+#include "app/descriptors.h"
 #include "app/engine.h"
 #include "app/error_box.h"
 #include "app/fonts.h"
@@ -70,6 +71,7 @@ void on_fatal_error(QWidget *window)
 // Everything after the command line was accepted, strictly in this order.
 int start_and_run()
 {
+    raise_descriptor_limit();
     if (!log_line(startup_line()))
         return exit_log_not_writable;
 
