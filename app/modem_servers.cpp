@@ -6,6 +6,7 @@
 #include "link/send_queue.h"
 #include "link/ws_connection.h"
 #include "tcp/tcp_server.h"
+#include "tcp/tcp_sockets.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -41,6 +42,9 @@ bool Modem_servers::reconcile(bool after_list)
 {
     bool changed = false;
     bool notify = false;
+    int without_port = 0;
+    // Counted only when a port is to open: the count reads a folder of every descriptor.
+    long room = -1;
     QMutexLocker lock(&state_mutex);
     auto is_reachable = [](quint64 eui) {
         const auto found = std::lower_bound(reachable_modems.cbegin(), reachable_modems.cend(), eui,
@@ -72,6 +76,9 @@ bool Modem_servers::reconcile(bool after_list)
             changed = true;
             try {
                 tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
+            } catch (const Out_of_descriptors &) {
+                ++without_port;
+                room = 0;
             } catch (const std::exception &e) {
                 log_exception(e, tr_log("Не удалось создать отредактированный блок управления устройством."));
             } catch (...) {
@@ -79,9 +86,19 @@ bool Modem_servers::reconcile(bool after_list)
             }
             continue;
         }
+        if (room < 0)
+            room = ports_that_fit();
+        if (room == 0) {
+            ++without_port;
+            continue;
+        }
         try {
             tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
             changed = true;
+            --room;
+        } catch (const Out_of_descriptors &) {
+            ++without_port;
+            room = 0;
         } catch (const std::exception &e) {
             log_exception(e, tr_log("Не удалось создать блок управления устройством."));
         } catch (...) {
@@ -89,6 +106,7 @@ bool Modem_servers::reconcile(bool after_list)
             log_unexpected(place_code(module, after_last ? 6 : 5));
         }
     }
+    shortage.modems_without_port(without_port);
     if (after_list && !(state_flags & link_ready)) {
         notify = note_link_state(link_started | link_ready);
     } else if (changed) {
@@ -167,6 +185,11 @@ void Modem_servers::server_destroyed(Tcp_server *server)
 {
     live.remove(server);
     decrement_alive_count();
+}
+
+void Modem_servers::out_of_descriptors()
+{
+    shortage.client_not_accepted();
 }
 
 // The link gives up its share only once it has come to rest after shutdown, so a count of 0

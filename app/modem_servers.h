@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/descriptor_shortage.h"
 #include "link/link_servers.h"
 #include "tcp/tcp_link.h"
 
@@ -44,6 +45,7 @@ public:
     void clients_changed() override;
     void server_started(Tcp_server *server) override;
     void server_destroyed(Tcp_server *server) override;
+    void out_of_descriptors() override;
 
 signals:
     // Shutdown is complete: the thread that runs the link may end.
@@ -55,4 +57,5 @@ private:
     QPointer<Ws_connection> link;
     QSet<Tcp_server *> live;
     int alive_count = 1;
+    Descriptor_shortage shortage;
 };

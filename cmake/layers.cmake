@@ -11,11 +11,11 @@ set(QUVO_LAYERS base config shared link tcp exchange ui app)
 # windows or unix. Without that choice (the layer check) every variant counts.
 set(QUVO_PLATFORM_FOLDERS linux portable windows unix)
 
-# Errors, the log, the command line, the text parsers and the lock of the state shared
-# between threads.
+# Errors, the log (with the descriptor it keeps in reserve), the command line, the text
+# parsers and the lock of the state shared between threads.
 set(QUVO_LAYER_base
     app/err.* app/log.* app/build_info.h app/version.* app/command_line.* app/state_mutex.*
-    parser/*)
+    app/descriptors.h app/linux/descriptors.cpp app/portable/descriptors.cpp parser/*)
 set(QUVO_LINKS_base)
 # The settings and the served devices, read from their files.
 set(QUVO_LAYER_config config/* config/unix/* config/windows/*)
@@ -32,7 +32,7 @@ set(QUVO_LAYER_tcp tcp/*)
 set(QUVO_LINKS_tcp shared)
 # The exchange thread: Engine, its event dispatcher, and Modem_servers, which joins the
 # link and the TCP servers.
-set(QUVO_LAYER_exchange app/engine.* app/modem_servers.* app/exchange_dispatcher.h app/linux/dispatcher_timers.*
+set(QUVO_LAYER_exchange app/engine.* app/modem_servers.* app/descriptor_shortage.* app/exchange_dispatcher.h app/linux/dispatcher_timers.*
     app/linux/epoll_dispatcher.* app/linux/exchange_dispatcher.cpp app/portable/exchange_dispatcher.cpp)
 set(QUVO_LINKS_exchange link tcp)
 # Windows, dialogs and message boxes.

@@ -26,6 +26,8 @@ public:
     // server_destroyed it is never called back.
     virtual void server_started(Tcp_server *server) = 0;
     virtual void server_destroyed(Tcp_server *server) = 0;
+    // A client could not be accepted for want of descriptors.
+    virtual void out_of_descriptors() = 0;
 
 protected:
     ~Tcp_link() = default;

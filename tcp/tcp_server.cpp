@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QMutexLocker>
+#include <QTimer>
 #include <QTcpSocket>
 
 #include <exception>
@@ -16,6 +17,8 @@
 namespace {
 
 constexpr unsigned module = 8;
+// Long enough not to spin while descriptors are short, short enough for a waiting client.
+constexpr int accept_retry_ms = 1000;
 
 } // namespace
 
@@ -23,7 +26,8 @@ Tcp_server::Tcp_server(Tcp_link &link, Eui eui, const Device_params &params)
     : link(&link), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port), uplink(eui, params.tcp_port),
       reader(params.max_frame, params.tcp_port)
 {
-    if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection))
+    if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection)
+        || !connect(&listener, &QTcpServer::acceptError, this, &Tcp_server::on_accept_error))
         throw Debug(place_code(module, 1));
     tcp_trace(prefix() + QStringLiteral(".listen"));
     listen_for_clients(listener, tcp_port);
@@ -61,6 +65,24 @@ void Tcp_server::on_new_connection()
     } catch (...) {
         log_unexpected(place_code(module, 120));
     }
+}
+
+// The toolkit stops accepting after a failed accept: the port must not stay deaf once the
+// cause has passed. The client waits in the system's queue meanwhile.
+void Tcp_server::on_accept_error(QAbstractSocket::SocketError error)
+{
+    if (error == QAbstractSocket::SocketResourceError) {
+        if (link)
+            link->out_of_descriptors();
+    } else {
+        static const QString text = QCoreApplication::translate(
+            "log", "Не удалось принять соединение от клиента на порту TCP %1. Qt говорит: «%2».");
+        log_line(text.arg(tcp_port).arg(listener.errorString()));
+    }
+    QTimer::singleShot(accept_retry_ms, this, [this] {
+        if (listener.isListening())
+            listener.resumeAccepting();
+    });
 }
 
 // Takes every pending connection; all but the newest are closed at once.

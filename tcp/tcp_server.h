@@ -53,6 +53,7 @@ public:
 
 private slots:
     void on_new_connection();
+    void on_accept_error(QAbstractSocket::SocketError error);
     void on_ready_read();
     void on_connection_destroyed(QObject *object);
     void on_client_disconnected();

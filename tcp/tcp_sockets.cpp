@@ -64,6 +64,8 @@ void listen_for_clients(QTcpServer &listener, std::uint16_t tcp_port)
 {
     if (listener.listen(settings.tcp_listen, tcp_port))
         return;
+    if (listener.serverError() == QAbstractSocket::SocketResourceError)
+        throw Out_of_descriptors();
     static const QString text = QCoreApplication::translate(
         "log", "Не удалось создать серверный сокет, слушающий порт TCP %1. Qt говорит: «%2».");
     static const QString text_at = QCoreApplication::translate(

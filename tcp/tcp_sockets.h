@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <exception>
 
 class QTcpServer;
 class QTcpSocket;
@@ -29,6 +30,13 @@ void close_client(QTcpSocket *socket, std::uint16_t tcp_port);
 // served. The refusal is logged, as often as the refusal log lets it.
 void refuse_client(QTcpSocket *socket, std::uint16_t tcp_port);
 
+// Thrown instead of Err when a port cannot listen for want of descriptors (or of other
+// resources of the system): that is told once for every modem it strikes, not for each.
+class Out_of_descriptors : public std::exception {
+public:
+    const char *what() const noexcept override { return "Out of descriptors."; }
+};
+
 // Listens on tcp_port at tcp_listen; throws Err naming the port (and the address, unless it
-// is every address) when that cannot be done.
+// is every address) when that cannot be done, Out_of_descriptors when the system has none left.
 void listen_for_clients(QTcpServer &listener, std::uint16_t tcp_port);

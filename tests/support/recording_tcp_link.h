@@ -19,6 +19,7 @@ public:
     QVector<const Downlink_origin *> detached;
     int cap = 64;
     int clients_told = 0;
+    int out_of_descriptors_told = 0;
     int alive = 1;
     QSet<Tcp_server *> servers;
 
@@ -56,4 +57,5 @@ public:
         servers.remove(server);
         --alive;
     }
+    void out_of_descriptors() override { ++out_of_descriptors_told; }
 };
