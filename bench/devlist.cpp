@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <vector>
 
 namespace {
@@ -48,10 +49,20 @@ public:
 
 using Devices = QVector<Server_device>;
 
-// The EUIs in a scrambled order, so that sorting has work to do; no two alike.
+constexpr int most_devices = 100000;
+
+// EUIs of one maker (a common prefix, as on a real server), no two alike, in random order as
+// a server may list them, so that sorting has its full work to do.
 quint64 eui_of(int i)
 {
-    return 0x70B3D50000000000ULL + (quint64(i) * 2654435761ULL) % 0xFFFFFFFFULL;
+    static const std::vector<quint64> euis = [] {
+        std::vector<quint64> all(most_devices);
+        for (int k = 0; k < most_devices; ++k)
+            all[k] = 0x70B3D50000000000ULL + quint64(k) * 7919;
+        std::shuffle(all.begin(), all.end(), std::mt19937_64(2026));
+        return all;
+    }();
+    return euis[i];
 }
 
 // About 120 units an entry, like a real server's list.
@@ -371,8 +382,8 @@ int main(int argc, char *argv[])
     if (argc > 2)
         only = argv[2];
     run("short", short_entry, 10000, 31 * scale);
-    run("short", short_entry, 100000, 9 * scale);
+    run("short", short_entry, most_devices, 9 * scale);
     run("long", long_entry, 10000, 31 * scale);
-    run("long", long_entry, 100000, 9 * scale);
+    run("long", long_entry, most_devices, 9 * scale);
     return 0;
 }

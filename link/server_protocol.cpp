@@ -5,6 +5,7 @@
 #include "app/server_device.h"
 #include "app/shared_state.h"
 #include "config/devices.h"
+#include "link/eui_sort.h"
 #include "link/link_events.h"
 #include "link/server_message.h"
 
@@ -259,8 +260,7 @@ void Server_protocol::read_devices_list()
         }
     }
 
-    std::stable_sort(devices.begin(), devices.end(),
-                     [](const Server_device &a, const Server_device &b) { return a.eui < b.eui; });
+    sort_by_eui(devices);
     auto kept = devices.begin();
     for (auto it = devices.begin(); it != devices.end(); ++it) {
         if (it != devices.begin() && it->eui == (kept - 1)->eui) {

@@ -222,6 +222,14 @@ void Tst_server_protocol::device_list_data()
                           "{\"devEui\":\"00000000000000b0\",\"devName\":\"second b\"},"
                           "{\"devEui\":\"F000000000000000\",\"devName\":\"high\"}")
         << QStringLiteral("00000000000000A0 a;00000000000000B0 b;F000000000000000 high;") << QString() << 1;
+    // Apart in several bytes, so that the sort takes several passes, each keeping the order of
+    // the one before.
+    QTest::newRow("apart in several bytes")
+        << QStringLiteral("{\"devEui\":\"0102030405060709\",\"devName\":\"b\"},{\"devEui\":\"FF00000000000000\"},"
+                          "{\"devEui\":\"0102030405060708\",\"devName\":\"a\"},{\"devEui\":\"0102FF0405060708\"},"
+                          "{\"devEui\":\"0002030405060708\"},{\"devEui\":\"0102030405060708\",\"devName\":\"again\"}")
+        << QStringLiteral("0002030405060708 ;0102030405060708 a;0102030405060709 b;0102FF0405060708 ;FF00000000000000 ;")
+        << QString() << 1;
     QTest::newRow("three of one EUI")
         << QStringLiteral("{\"devEui\":\"0000000000000001\"},{\"devEui\":\"0000000000000001\",\"devName\":\"x\"},"
                           "{\"devEui\":\"0000000000000001\"}")
