@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <exception>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -46,15 +47,21 @@ bool Modem_servers::reconcile(bool after_list)
     // Counted only when a port is to open: the count reads a folder of every descriptor.
     long room = -1;
     QMutexLocker lock(&state_mutex);
-    auto is_reachable = [](quint64 eui) {
-        const auto found = std::lower_bound(reachable_modems.cbegin(), reachable_modems.cend(), eui,
-                                            [](const Server_device &d, quint64 e) { return d.eui < e; });
-        return found != reachable_modems.cend() && found->eui == eui;
+    // The servers, the served devices and the reachable modems are all in EUI order: one walk
+    // along them finds what to change, in time linear in a network's thousands of modems.
+    auto reach = reachable_modems.cbegin();
+    const auto reachable = [&reach](Eui eui) {
+        while (reach != reachable_modems.cend() && reach->eui < eui)
+            ++reach;
+        return reach != reachable_modems.cend() && reach->eui == eui;
     };
+    auto served = served_devices.cbegin();
     // While servers exist the link holds its own share of alive_count, so none of these
     // shutdowns can end the thread (which would read the shared state again).
     for (auto it = tcp_servers.begin(); it != tcp_servers.end();) {
-        if (served_devices.count(it.key()) && is_reachable(it.key())) {
+        while (served != served_devices.cend() && served->first < it.key())
+            ++served;
+        if (served != served_devices.cend() && served->first == it.key() && reachable(it.key())) {
             ++it;
             continue;
         }
@@ -62,20 +69,33 @@ bool Modem_servers::reconcile(bool after_list)
         it = tcp_servers.erase(it);
         changed = true;
     }
+
+    struct Start {
+        Eui eui;
+        Device_params params;
+        Tcp_server *running;  // with another port or frame limit
+    };
+    std::vector<Start> starts;
+    reach = reachable_modems.cbegin();
+    auto running = tcp_servers.cbegin();
     for (const auto &[eui, params] : served_devices) {
-        if (!is_reachable(eui) || !is_servable(params))
+        if (!reachable(eui) || !is_servable(params))
             continue;
-        const auto running = tcp_servers.find(eui);
-        if (running != tcp_servers.end()) {
-            Tcp_server *server = running.value();
-            if (server->port() == params.tcp_port && server->frame_limit() == params.max_frame)
-                continue;
+        while (running != tcp_servers.cend() && running.key() < eui)
+            ++running;
+        Tcp_server *server = running != tcp_servers.cend() && running.key() == eui ? running.value() : nullptr;
+        if (!server || server->port() != params.tcp_port || server->frame_limit() != params.max_frame)
+            starts.push_back({eui, params, server});
+    }
+
+    for (const Start &start : starts) {
+        if (start.running) {
             // The old server gives up its port before the new one listens on it.
-            server->shutdown_server();
-            tcp_servers.erase(running);
+            start.running->shutdown_server();
+            tcp_servers.remove(start.eui);
             changed = true;
             try {
-                tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
+                tcp_servers.insert(start.eui, new Tcp_server(*this, start.eui, start.params));
             } catch (const Out_of_descriptors &) {
                 ++without_port;
                 room = 0;
@@ -93,7 +113,7 @@ bool Modem_servers::reconcile(bool after_list)
             continue;
         }
         try {
-            tcp_servers.insert(eui, new Tcp_server(*this, eui, params));
+            tcp_servers.insert(start.eui, new Tcp_server(*this, start.eui, start.params));
             changed = true;
             --room;
         } catch (const Out_of_descriptors &) {
@@ -102,7 +122,7 @@ bool Modem_servers::reconcile(bool after_list)
         } catch (const std::exception &e) {
             log_exception(e, tr_log("Не удалось создать блок управления устройством."));
         } catch (...) {
-            const bool after_last = tcp_servers.upperBound(eui) == tcp_servers.end();
+            const bool after_last = tcp_servers.upperBound(start.eui) == tcp_servers.end();
             log_unexpected(place_code(module, after_last ? 6 : 5));
         }
     }

@@ -1,9 +1,6 @@
 #include "tcp/fcnt_filter.h"
 
-Fcnt_filter::Fcnt_filter()
-{
-    reset();
-}
+Fcnt_filter::Fcnt_filter() = default;
 
 std::uint32_t Fcnt_filter::hash_of(const QByteArray &packet)
 {
@@ -24,36 +21,36 @@ int Fcnt_filter::home_of(std::uint32_t fcnt)
 int Fcnt_filter::find(std::uint32_t fcnt) const
 {
     for (int s = home_of(fcnt);; s = (s + 1) & (index_size - 1)) {
-        if (index[s] == empty)
+        if (memory->index[s] == empty)
             return -1;
-        if (ring[index[s]].fcnt == fcnt)
+        if (memory->ring[memory->index[s]].fcnt == fcnt)
             return s;
     }
 }
 
 void Fcnt_filter::insert(std::uint32_t fcnt, std::uint32_t hash)
 {
-    ring[ring_pos] = Entry{fcnt, hash};
+    memory->ring[ring_pos] = Entry{fcnt, hash};
     int s = home_of(fcnt);
-    while (index[s] != empty)
+    while (memory->index[s] != empty)
         s = (s + 1) & (index_size - 1);
-    index[s] = std::uint16_t(ring_pos);
+    memory->index[s] = std::uint16_t(ring_pos);
 }
 
 // Backward-shift deletion keeps every probe chain unbroken without tombstones.
 void Fcnt_filter::erase_at(int slot)
 {
     int hole = slot;
-    for (int s = (hole + 1) & (index_size - 1); index[s] != empty; s = (s + 1) & (index_size - 1)) {
-        const int home = home_of(ring[index[s]].fcnt);
+    for (int s = (hole + 1) & (index_size - 1); memory->index[s] != empty; s = (s + 1) & (index_size - 1)) {
+        const int home = home_of(memory->ring[memory->index[s]].fcnt);
         // The entry may fill the hole unless its home lies cyclically in (hole, s].
         const bool home_after_hole = hole <= s ? (home > hole && home <= s) : (home > hole || home <= s);
         if (!home_after_hole) {
-            index[hole] = index[s];
+            memory->index[hole] = memory->index[s];
             hole = s;
         }
     }
-    index[hole] = empty;
+    memory->index[hole] = empty;
 }
 
 void Fcnt_filter::remember(std::uint32_t fcnt, std::uint32_t hash)
@@ -63,7 +60,7 @@ void Fcnt_filter::remember(std::uint32_t fcnt, std::uint32_t hash)
     } else {
         if (ring_pos == capacity)
             ring_pos = 0;
-        erase_at(find(ring[ring_pos].fcnt));
+        erase_at(find(memory->ring[ring_pos].fcnt));
     }
     insert(fcnt, hash);
     ++ring_pos;
@@ -72,12 +69,16 @@ void Fcnt_filter::remember(std::uint32_t fcnt, std::uint32_t hash)
 Fcnt_filter::Verdict Fcnt_filter::check(std::uint32_t fcnt, const QByteArray &packet)
 {
     const std::uint32_t hash = hash_of(packet);
+    if (!memory) {
+        memory = std::make_unique<Memory>();
+        memory->index.fill(empty);
+    }
     const int slot = find(fcnt);
     if (slot < 0) {
         remember(fcnt, hash);
         return Verdict::fresh;
     }
-    if (ring[index[slot]].hash == hash)
+    if (memory->ring[memory->index[slot]].hash == hash)
         return Verdict::repeat;
     reset();
     remember(fcnt, hash);
@@ -86,7 +87,8 @@ Fcnt_filter::Verdict Fcnt_filter::check(std::uint32_t fcnt, const QByteArray &pa
 
 void Fcnt_filter::reset()
 {
-    index.fill(empty);
+    if (memory)
+        memory->index.fill(empty);
     ring_pos = 0;
     ring_used = 0;
 }

@@ -4,11 +4,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 // Remembers the last 1000 distinct frame counters of one modem, each with a hash of the
 // packet it came with, so that a packet the network server delivers twice reaches the
 // client once, while a modem that has restarted and counts from the start again is heard.
-// Fixed-size storage: nothing is allocated, whatever the traffic.
+// Its fixed-size storage (12 KB) is taken at the modem's first packet, as most modems of a
+// large network are silent most of the time; nothing more is allocated, whatever the traffic.
 class Fcnt_filter {
 public:
     static constexpr int capacity = 1000;
@@ -41,8 +43,12 @@ private:
     void erase_at(int slot);
     void remember(std::uint32_t fcnt, std::uint32_t hash);
 
-    std::array<Entry, capacity> ring;           // in order of recording
-    std::array<std::uint16_t, index_size> index;     // open addressing into ring; empty = unused
+    struct Memory {
+        std::array<Entry, capacity> ring;        // in order of recording
+        std::array<std::uint16_t, index_size> index;  // open addressing into ring; empty = unused
+    };
+
+    std::unique_ptr<Memory> memory;
     int ring_pos = 0;
     int ring_used = 0;
 };
