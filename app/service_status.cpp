@@ -1,7 +1,7 @@
 #include "app/service_status.h"
 
-#include "app/engine.h"
 #include "app/service_notify.h"
+#include "exchange/engine.h"
 #include "ui/main_window.h"
 
 #include <QCoreApplication>

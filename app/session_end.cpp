@@ -1,8 +1,8 @@
 #include "app/session_end.h"
 
-#include "app/engine.h"
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
+#include "exchange/engine.h"
 
 #include <QCoreApplication>
 #include <QThread>

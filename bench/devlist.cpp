@@ -8,11 +8,11 @@
 // Prints per reader the median with the spread (quartiles) and the ratios, each ratio the
 // median of the ratios within one round.
 
-#include "app/log.h"
-#include "app/server_device.h"
-#include "app/shared_state.h"
+#include "base/log.h"
 #include "link/link_events.h"
 #include "link/server_protocol.h"
+#include "shared/server_device.h"
+#include "shared/shared_state.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -16,17 +16,17 @@
 // Prints medians (with the quartiles where rounds alternate); the figures depend on the
 // machine and its load.
 
-#include "app/engine.h"
-#include "app/linux/epoll_dispatcher.h"
-#include "app/log.h"
-#include "app/modem_servers.h"
-#include "app/shared_state.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "exchange/engine.h"
+#include "exchange/linux/epoll_dispatcher.h"
+#include "exchange/modem_servers.h"
 #include "link/link_events.h"
 #include "link/server_protocol.h"
 #include "link/ws_connection.h"
 #include "lora_sim/sim_server.h"
+#include "shared/shared_state.h"
 #include "tcp/tcp_server.h"
 
 #include <QAbstractEventDispatcher>

@@ -4,8 +4,8 @@
 // one round.
 #include "parser/utf8_text_parser.h"
 
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 
 #include <QByteArray>
 #include <QString>

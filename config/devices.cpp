@@ -1,8 +1,8 @@
 #include "config/devices.h"
 
-#include "app/build_info.h"
-#include "app/err.h"
-#include "app/log.h"
+#include "base/build_info.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/file_error.h"
 #include "config/settings.h"
 #include "parser/utf8_file_parser.h"

@@ -1,8 +1,8 @@
 #include "config/served_devices_model.h"
 
-#include "app/err.h"
-#include "app/log.h"
-#include "app/state_mutex.h"
+#include "base/err.h"
+#include "base/log.h"
+#include "base/state_mutex.h"
 #include "config/devices.h"
 
 #include <QCoreApplication>

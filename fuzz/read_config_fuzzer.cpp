@@ -2,7 +2,7 @@
 // throws Err, and nothing else.
 #include "config/settings.h"
 
-#include "app/err.h"
+#include "base/err.h"
 #include "fuzz/file_fuzz.h"
 #include "fuzz/quiet_log.h"
 

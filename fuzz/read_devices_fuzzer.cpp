@@ -3,7 +3,7 @@
 #include "config/devices.h"
 #include "config/settings.h"
 
-#include "app/err.h"
+#include "base/err.h"
 #include "fuzz/file_fuzz.h"
 #include "fuzz/quiet_log.h"
 

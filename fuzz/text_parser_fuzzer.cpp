@@ -2,7 +2,7 @@
 // until the end of the text or the first error.
 #include "parser/utf8_text_parser.h"
 
-#include "app/err.h"
+#include "base/err.h"
 #include "fuzz/quiet_log.h"
 
 #include <cstdint>

@@ -2,8 +2,8 @@
 // Input: one byte that chooses the handler and the state of the in-flight command,
 // then the message as UTF-16 code units, little-endian.
 
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "link/link_events.h"
 #include "link/server_protocol.h"
 

@@ -1,7 +1,7 @@
 #include "link/certificate_check.h"
 
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/settings.h"
 
 #include <QCoreApplication>

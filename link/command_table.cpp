@@ -1,6 +1,6 @@
 #include "link/command_table.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "config/settings.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/server_device.h"
+#include "shared/server_device.h"
 
 #include <QVector>
 

@@ -1,6 +1,6 @@
 #include "link/link_log.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "config/settings.h"
 #include "link/server_commands.h"
 

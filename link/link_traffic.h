@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/downlink.h"
 #include "link/link_events.h"
 #include "link/send_queue.h"
+#include "shared/downlink.h"
 
 class Link_servers;
 class Link_wire;

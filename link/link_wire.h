@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/downlink.h"
+#include "shared/downlink.h"
 
 // What Link_traffic needs from the connection under it. Ws_connection implements it; every
 // call runs in the exchange thread.

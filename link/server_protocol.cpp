@@ -1,13 +1,13 @@
 #include "link/server_protocol.h"
 
-#include "app/err.h"
-#include "app/log.h"
-#include "app/server_device.h"
-#include "app/shared_state.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "link/eui_sort.h"
 #include "link/link_events.h"
 #include "link/server_message.h"
+#include "shared/server_device.h"
+#include "shared/shared_state.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>

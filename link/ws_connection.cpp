@@ -1,11 +1,11 @@
 #include "link/ws_connection.h"
 
-#include "app/err.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/settings.h"
 #include "link/link_log.h"
 #include "link/server_commands.h"
+#include "shared/shared_state.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/downlink.h"
 #include "link/certificate_check.h"
 #include "link/command_table.h"
 #include "link/link_servers.h"
 #include "link/link_traffic.h"
 #include "link/link_wire.h"
 #include "link/server_protocol.h"
+#include "shared/downlink.h"
 
 #include <QAbstractSocket>
 #include <QBasicTimer>

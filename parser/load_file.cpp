@@ -1,6 +1,6 @@
 #include "parser/load_file.h"
 
-#include "app/err.h"
+#include "base/err.h"
 
 #include <QCoreApplication>
 #include <QFile>

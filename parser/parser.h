@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/err.h"
+#include "base/err.h"
 #include "parser/source_str_zero_terminated.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "tcp/client_message.h"
 
-#include "app/err.h"
+#include "base/err.h"
 
 #include <QCoreApplication>
 #include <QIODevice>

@@ -1,6 +1,6 @@
 #include "tcp/packet_group.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 #include <QCoreApplication>
 

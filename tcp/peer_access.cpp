@@ -1,6 +1,6 @@
 #include "tcp/peer_access.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "config/settings.h"
 
 #include <QCoreApplication>

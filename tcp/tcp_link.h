@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/downlink.h"
+#include "shared/downlink.h"
 
 class Tcp_server;
 

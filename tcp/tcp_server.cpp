@@ -1,9 +1,9 @@
 #include "tcp/tcp_server.h"
 
-#include "app/err.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/settings.h"
+#include "shared/shared_state.h"
 #include "tcp/peer_access.h"
 #include "tcp/tcp_link.h"
 

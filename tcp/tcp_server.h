@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/downlink.h"
 #include "config/devices.h"
+#include "shared/downlink.h"
 #include "tcp/client_reader.h"
 #include "tcp/pause_timer.h"
 #include "tcp/tcp_sockets.h"

@@ -1,7 +1,7 @@
 #include "tcp/tcp_sockets.h"
 
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/settings.h"
 #include "tcp/peer_access.h"
 

@@ -1,6 +1,6 @@
 #include "tcp/uplink_writer.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "tcp/tcp_sockets.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "ui/device_fields.h"
 
-#include "app/fonts.h"
 #include "ui/field_readers.h"
+#include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
 
 #include <QComboBox>

@@ -1,8 +1,8 @@
 #include "ui/devices_table.h"
 
-#include "app/fonts.h"
-#include "app/log.h"
+#include "base/log.h"
 #include "ui/eui_item.h"
+#include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
 
 #include <QBrush>

@@ -1,11 +1,11 @@
 #include "ui/dialog_about.h"
 
-#include "app/command_line.h"
-#include "app/fonts.h"
-#include "app/log.h"
-#include "app/version.h"
+#include "base/command_line.h"
+#include "base/log.h"
+#include "base/version.h"
 #include "config/settings.h"
 #include "ui/ebox_about.h"
+#include "ui/fonts.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

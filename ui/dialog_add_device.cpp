@@ -1,9 +1,9 @@
 #include "ui/dialog_add_device.h"
 
-#include "app/error_box.h"
-#include "app/fonts.h"
-#include "app/log.h"
+#include "base/log.h"
 #include "ui/dialog_modems.h"
+#include "ui/error_box.h"
+#include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
 
 #include <QDialogButtonBox>

@@ -1,8 +1,8 @@
 #include "ui/dialog_edit_device.h"
 
-#include "app/error_box.h"
-#include "app/fonts.h"
-#include "app/log.h"
+#include "base/log.h"
+#include "ui/error_box.h"
+#include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
 
 #include <QDialogButtonBox>

@@ -1,11 +1,11 @@
 #include "ui/dialog_modems.h"
 
-#include "app/error_box.h"
-#include "app/fonts.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/log.h"
+#include "shared/shared_state.h"
 #include "ui/device_fields.h"
+#include "ui/error_box.h"
 #include "ui/eui_item.h"
+#include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
 
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "ui/ebox_about.h"
 
-#include "app/fonts.h"
+#include "ui/fonts.h"
 
 Ebox_about::Ebox_about(QWidget *parent)
     : QPlainTextEdit(parent)

@@ -1,6 +1,6 @@
 #include "ui/field_readers.h"
 
-#include "app/err.h"
+#include "base/err.h"
 
 #include <QCoreApplication>
 

@@ -1,16 +1,16 @@
 #include "ui/main_window.h"
 
-#include "app/build_info.h"
-#include "app/dialog_exit.h"
-#include "app/engine.h"
-#include "app/error_box.h"
-#include "app/fonts.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/build_info.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "exchange/engine.h"
+#include "shared/shared_state.h"
 #include "ui/dialog_about.h"
 #include "ui/dialog_devices.h"
+#include "ui/dialog_exit.h"
+#include "ui/error_box.h"
+#include "ui/fonts.h"
 #include "ui/label_with_size.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/shared_state.h"
+#include "shared/shared_state.h"
 
 #include <QString>
 #include <QWidget>

@@ -1,7 +1,7 @@
 #include "app/stop_signals.h"
 
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

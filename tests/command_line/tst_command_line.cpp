@@ -1,12 +1,12 @@
-#include "app/command_line.h"
-#include "app/error_box.h"
-#include "app/err.h"
-#include "app/log.h"
-#include "support/test_support.h"
 #include "app/program.h"
 #include "app/program_arguments.h"
-#include "app/version.h"
+#include "base/command_line.h"
+#include "base/err.h"
+#include "base/log.h"
+#include "base/version.h"
 #include "support/modal_answer.h"
+#include "support/test_support.h"
+#include "ui/error_box.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,8 +1,8 @@
-#include "config/settings.h"
 #include "config/devices.h"
+#include "config/settings.h"
 
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 
 #include <QtTest>
 

@@ -1,17 +1,17 @@
 #include "support/modal_answer.h"
 
-#include "app/err.h"
-#include "app/fonts.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "shared/shared_state.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/dialog_modems.h"
 #include "ui/eui_item.h"
+#include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
 
 #include <QComboBox>

@@ -1,10 +1,10 @@
-#include "app/engine.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "exchange/engine.h"
 #include "link/ws_connection.h"
 #include "lora_sim/sim_server.h"
+#include "shared/shared_state.h"
 #include "support/test_support.h"
 #include "tcp/tcp_server.h"
 

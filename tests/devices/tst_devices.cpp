@@ -1,7 +1,7 @@
 #include "config/devices.h"
 
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "config/file_error.h"
 #include "config/settings.h"
 #include "support/test_support.h"

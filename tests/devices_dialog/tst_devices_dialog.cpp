@@ -1,10 +1,10 @@
 #include "support/modal_answer.h"
 
-#include "app/engine.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "exchange/engine.h"
+#include "shared/shared_state.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"
 #include "ui/dialog_add_device.h"

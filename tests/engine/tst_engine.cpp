@@ -1,9 +1,9 @@
-#include "app/dialog_exit.h"
-#include "app/engine.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/log.h"
+#include "exchange/engine.h"
 #include "link/ws_connection.h"
+#include "shared/shared_state.h"
 #include "support/test_support.h"
+#include "ui/dialog_exit.h"
 
 #include <QDialogButtonBox>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/linux/epoll_dispatcher.h"
+#include "exchange/linux/epoll_dispatcher.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
-#include "app/fonts.h"
-#include "app/log.h"
+#include "base/log.h"
 #include "support/test_support.h"
+#include "ui/fonts.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "app/err.h"
-#include "app/log.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "support/test_support.h"
 
 #include <QFile>

@@ -1,15 +1,15 @@
-#include "app/dialog_exit.h"
-#include "app/engine.h"
-#include "app/log.h"
 #include "app/program.h"
-#include "app/shared_state.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "exchange/engine.h"
+#include "lora_sim/sim_server.h"
+#include "shared/shared_state.h"
 #include "support/test_support.h"
 #include "ui/dialog_about.h"
+#include "ui/dialog_exit.h"
 #include "ui/label_with_size.h"
 #include "ui/main_window.h"
-#include "lora_sim/sim_server.h"
 
 #include <QApplication>
 #include <QMutexLocker>

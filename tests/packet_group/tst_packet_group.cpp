@@ -1,4 +1,4 @@
-#include "app/log.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "support/test_support.h"
 #include "tcp/fcnt_filter.h"

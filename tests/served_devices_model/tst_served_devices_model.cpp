@@ -1,6 +1,6 @@
 #include "config/served_devices_model.h"
 
-#include "app/err.h"
+#include "base/err.h"
 #include "config/devices.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"

@@ -1,9 +1,9 @@
-#include "app/err.h"
-#include "app/shared_state.h"
+#include "base/err.h"
 #include "link/command_table.h"
 #include "link/server_commands.h"
 #include "link/server_protocol.h"
 #include "recording_link.h"
+#include "shared/shared_state.h"
 #include "support/test_support.h"
 
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "app/command_line.h"
-#include "app/version.h"
+#include "base/command_line.h"
+#include "base/version.h"
 #include "lora_sim/sim_server.h"
 #include "support/test_support.h"
 

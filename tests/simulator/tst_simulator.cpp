@@ -1,15 +1,15 @@
 // The simulated network server, driven through a plain WebSocket client: the protocol it plays,
 // its modems and every fault switch, so that end-to-end tests of the program can rely on it.
 
-#include "app/err.h"
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "link/link_events.h"
 #include "link/server_protocol.h"
 #include "lora_sim/sim_console.h"
 #include "lora_sim/sim_server.h"
 #include "lora_sim/tls_files.h"
 #include "lora_sim/uplink_packets.h"
+#include "shared/shared_state.h"
 #include "tcp/packet_group.h"
 #include "ws_test_client.h"
 

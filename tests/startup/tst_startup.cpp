@@ -1,10 +1,10 @@
-#include "app/command_line.h"
-#include "app/log.h"
 #include "app/program.h"
-#include "app/shared_state.h"
+#include "base/command_line.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
 #include "lora_sim/sim_server.h"
+#include "shared/shared_state.h"
 #include "support/modal_answer.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
-#include "app/err.h"
-#include "app/log.h"
 #include "app/stop_signals.h"
+#include "base/err.h"
+#include "base/log.h"
 #include "lora_sim/sim_server.h"
 #include "support/test_support.h"
 

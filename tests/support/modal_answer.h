@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/error_box.h"
+#include "ui/error_box.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,10 +1,10 @@
 #include "support/test_support.h"
 
-#include "app/log.h"
-#include "app/shared_state.h"
+#include "base/log.h"
 #include "config/devices.h"
 #include "config/settings.h"
 #include "lora_sim/uplink_packets.h"
+#include "shared/shared_state.h"
 
 #include <QFile>
 #include <QHostAddress>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/err.h"
+#include "base/err.h"
 
 #include <QByteArray>
 #include <QList>

@@ -5,7 +5,7 @@
 
 #include <QTemporaryDir>
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace {
 

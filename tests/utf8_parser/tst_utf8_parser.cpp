@@ -2,7 +2,7 @@
 #include "parser/load_file.h"
 #include "parser/utf8_file_parser.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "support/test_support.h"
 
 #include <QtTest>

@@ -1,11 +1,11 @@
 #include "script_server.h"
 
-#include "app/downlink.h"
-#include "app/engine.h"
-#include "app/shared_state.h"
 #include "config/devices.h"
 #include "config/settings.h"
+#include "exchange/engine.h"
 #include "link/ws_connection.h"
+#include "shared/downlink.h"
+#include "shared/shared_state.h"
 #include "support/test_support.h"
 
 #include <QFile>

@@ -1,6 +1,0 @@
-#include "app/exchange_dispatcher.h"
-
-std::unique_ptr<QAbstractEventDispatcher> new_exchange_dispatcher()
-{
-    return nullptr;
-}

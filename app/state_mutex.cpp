@@ -1,3 +1,0 @@
-#include "app/state_mutex.h"
-
-QMutex state_mutex;

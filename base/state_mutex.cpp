@@ -1,0 +1,3 @@
+#include "base/state_mutex.h"
+
+QMutex state_mutex;

@@ -1,0 +1,221 @@
+#include "exchange/modem_servers.h"
+
+#include "base/log.h"
+#include "config/devices.h"
+#include "link/send_queue.h"
+#include "link/ws_connection.h"
+#include "shared/shared_state.h"
+#include "tcp/tcp_server.h"
+#include "tcp/tcp_sockets.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The servers were the link's until they got a class of their own; their place codes stayed.
+constexpr unsigned module = 7;
+
+QString tr_log(const char *text)
+{
+    return QCoreApplication::translate("log", text);
+}
+
+} // namespace
+
+Modem_servers::~Modem_servers()
+{
+    for (Tcp_server *server : qAsConst(live))
+        server->forget_link();
+}
+
+void Modem_servers::attach(Ws_connection &to)
+{
+    link = &to;
+}
+
+bool Modem_servers::reconcile(bool after_list)
+{
+    bool changed = false;
+    bool notify = false;
+    int without_port = 0;
+    // Counted only when a port is to open: the count reads a folder of every descriptor.
+    long room = -1;
+    QMutexLocker lock(&state_mutex);
+    // The servers, the served devices and the reachable modems are all in EUI order: one walk
+    // along them finds what to change, in time linear in a network's thousands of modems.
+    auto reach = reachable_modems.cbegin();
+    const auto reachable = [&reach](Eui eui) {
+        while (reach != reachable_modems.cend() && reach->eui < eui)
+            ++reach;
+        return reach != reachable_modems.cend() && reach->eui == eui;
+    };
+    auto served = served_devices.cbegin();
+    // While servers exist the link holds its own share of alive_count, so none of these
+    // shutdowns can end the thread (which would read the shared state again).
+    for (auto it = tcp_servers.begin(); it != tcp_servers.end();) {
+        while (served != served_devices.cend() && served->first < it.key())
+            ++served;
+        if (served != served_devices.cend() && served->first == it.key() && reachable(it.key())) {
+            ++it;
+            continue;
+        }
+        it.value()->shutdown_server();
+        it = tcp_servers.erase(it);
+        changed = true;
+    }
+
+    struct Start {
+        Eui eui;
+        Device_params params;
+        Tcp_server *running;  // with another port or frame limit
+    };
+    std::vector<Start> starts;
+    reach = reachable_modems.cbegin();
+    auto running = tcp_servers.cbegin();
+    for (const auto &[eui, params] : served_devices) {
+        if (!reachable(eui) || !is_servable(params))
+            continue;
+        while (running != tcp_servers.cend() && running.key() < eui)
+            ++running;
+        Tcp_server *server = running != tcp_servers.cend() && running.key() == eui ? running.value() : nullptr;
+        if (!server || server->port() != params.tcp_port || server->frame_limit() != params.max_frame)
+            starts.push_back({eui, params, server});
+    }
+
+    for (const Start &start : starts) {
+        if (start.running) {
+            // The old server gives up its port before the new one listens on it.
+            start.running->shutdown_server();
+            tcp_servers.remove(start.eui);
+            changed = true;
+            try {
+                tcp_servers.insert(start.eui, new Tcp_server(*this, start.eui, start.params));
+            } catch (const Out_of_descriptors &) {
+                ++without_port;
+                room = 0;
+            } catch (const std::exception &e) {
+                log_exception(e, tr_log("Не удалось создать отредактированный блок управления устройством."));
+            } catch (...) {
+                log_unexpected(place_code(module, 4));
+            }
+            continue;
+        }
+        if (room < 0)
+            room = ports_that_fit();
+        if (room == 0) {
+            ++without_port;
+            continue;
+        }
+        try {
+            tcp_servers.insert(start.eui, new Tcp_server(*this, start.eui, start.params));
+            changed = true;
+            --room;
+        } catch (const Out_of_descriptors &) {
+            ++without_port;
+            room = 0;
+        } catch (const std::exception &e) {
+            log_exception(e, tr_log("Не удалось создать блок управления устройством."));
+        } catch (...) {
+            const bool after_last = tcp_servers.upperBound(start.eui) == tcp_servers.end();
+            log_unexpected(place_code(module, after_last ? 6 : 5));
+        }
+    }
+    shortage.modems_without_port(without_port);
+    if (after_list && !(state_flags & link_ready)) {
+        notify = note_link_state(link_started | link_ready);
+    } else if (changed) {
+        notify = note_servers_changed();
+        note_clients_changed();
+    }
+    return notify;
+}
+
+bool Modem_servers::link_dropped()
+{
+    QVector<Server_device> old_modems;
+    QMap<quint64, Tcp_server *> old_servers;
+    bool notify = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        notify = note_link_state(0);
+        old_modems.swap(reachable_modems);
+        old_servers.swap(tcp_servers);
+    }
+    for (Tcp_server *server : qAsConst(old_servers))
+        server->shutdown_server();
+    return notify;
+}
+
+bool Modem_servers::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
+{
+    // Only this thread changes tcp_servers, so it may read them without the lock.
+    Tcp_server *server = tcp_servers.value(eui, nullptr);
+    if (!server)
+        return false;
+    server->on_modem_data(data, has_fcnt, fcnt);
+    return true;
+}
+
+void Modem_servers::link_at_rest()
+{
+    decrement_alive_count();
+}
+
+bool Modem_servers::enqueue_message(Downlink message)
+{
+    return !link || link->enqueue_message(std::move(message));
+}
+
+void Modem_servers::drop_messages_of(const Downlink_origin *origin)
+{
+    if (link)
+        link->link_traffic().drop_messages_of(origin);
+}
+
+void Modem_servers::detach_messages_of(const Downlink_origin *origin)
+{
+    if (link)
+        link->link_traffic().detach_messages_of(origin);
+}
+
+int Modem_servers::modem_cap() const
+{
+    return link ? link->link_traffic().send_queue().modem_cap() : Send_queue::default_modem_cap;
+}
+
+void Modem_servers::clients_changed()
+{
+    if (link && link->is_connected())
+        emit link->clients_changed();
+}
+
+void Modem_servers::server_started(Tcp_server *server)
+{
+    live.insert(server);
+    ++alive_count;
+}
+
+void Modem_servers::server_destroyed(Tcp_server *server)
+{
+    live.remove(server);
+    decrement_alive_count();
+}
+
+void Modem_servers::out_of_descriptors()
+{
+    shortage.client_not_accepted();
+}
+
+// The link gives up its share only once it has come to rest after shutdown, so a count of 0
+// means that shutdown is complete.
+void Modem_servers::decrement_alive_count()
+{
+    if (--alive_count == 0)
+        emit wound_up();
+}
