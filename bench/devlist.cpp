@@ -10,15 +10,14 @@
 
 #include "base/log.h"
 #include "link/link_events.h"
+#include "link/link_servers.h"
 #include "link/server_protocol.h"
 #include "shared/server_device.h"
-#include "shared/shared_state.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutexLocker>
 #include <QVector>
 
 #if __has_include(<rapidjson/reader.h>)
@@ -32,18 +31,21 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
 
-class Quiet_link : public Link_events {
+class Quiet_link : public Link_events, public Modem_uplinks {
 public:
     void authorised() override {}
+    void devices_listed(QVector<Server_device> list) override { devices.swap(list); }
     void devices_list_complete() override { ++lists; }
     void command_complete(bool) override {}
     bool in_flight_owner(quint64 &) const override { return false; }
     bool deliver_modem_data(quint64, const QByteArray &, bool, quint32) override { return false; }
 
+    QVector<Server_device> devices;
     int lists = 0;
 };
 
@@ -110,17 +112,13 @@ qint64 thread_ns()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// Takes the list out again, so that every round installs it into an empty place and the
-// list is freed, like the others', after the clock has stopped.
+// The list as handed to the link; it is freed, like the others', after the clock has stopped.
 Devices read_ours(const QString &text)
 {
     Quiet_link link;
-    Server_protocol protocol(link);
+    Server_protocol protocol(link, link);
     protocol.read(text, &Server_protocol::handle_devlist_resp);
-    Devices devices;
-    QMutexLocker lock(&state_mutex);
-    devices.swap(reachable_modems);
-    return devices;
+    return std::move(link.devices);
 }
 
 Devices read_document(const QString &text)

@@ -119,7 +119,7 @@ std::vector<quint16> free_ports(int n)
 int server_count()
 {
     QMutexLocker lock(&state_mutex);
-    return tcp_servers.size();
+    return port_views.size();
 }
 
 int client_count()
@@ -539,16 +539,20 @@ double rss_bytes()
     return fields.size() > 1 ? fields[1].toDouble() * 4096 : 0;
 }
 
-// What the link hears of a device list: the servers are brought in line at once, as the
-// link does.
+// What the link hears of a device list: it is installed and the servers are brought in line
+// at once, as the link does.
 class Reconciling_link : public Link_events {
 public:
     explicit Reconciling_link(Modem_servers &servers) : servers(servers) {}
     void authorised() override {}
+    void devices_listed(QVector<Server_device> devices) override
+    {
+        QMutexLocker lock(&state_mutex);
+        reachable_modems.swap(devices);
+    }
     void devices_list_complete() override { servers.reconcile(true); }
     void command_complete(bool) override {}
     bool in_flight_owner(quint64 &) const override { return false; }
-    bool deliver_modem_data(quint64, const QByteArray &, bool, quint32) override { return false; }
 
 private:
     Modem_servers &servers;
@@ -602,9 +606,9 @@ void bench_many_modems(int modems)
     for (int r = 0; r < 5; ++r) {
         Modem_servers servers;
         Ws_connection link(servers);
-        servers.attach(link);
+        servers.attach(link.downlinks());
         Reconciling_link events(servers);
-        Server_protocol protocol(events);
+        Server_protocol protocol(events, servers);
         malloc_trim(0);
         const size_t heap_before = mallinfo2().uordblks;
         const double rss_before = rss_bytes();
@@ -618,7 +622,7 @@ void bench_many_modems(int modems)
         rss.push_back((rss_bytes() - rss_before) / modems);
         for (int i = 0; i < 21; ++i) {
             t.restart();
-            link.update_servers();
+            servers.update();
             same_us.push_back(t.nsecsElapsed() / 1e3);
             t.restart();
             protocol.read(reply, &Server_protocol::handle_devlist_resp);

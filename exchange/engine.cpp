@@ -62,8 +62,16 @@ void Engine::on_shutdown()
     QMutexLocker lock(&state_mutex);
     state_flags |= shutdown_requested;
     // Under the lock the registered link cannot go away; the call is only posted.
+    if (auto *link = qobject_cast<Ws_connection *>(registered_ws_connection))
+        QMetaObject::invokeMethod(link, &Ws_connection::on_shutdown, Qt::QueuedConnection);
+}
+
+void Engine::update_servers()
+{
+    QMutexLocker lock(&state_mutex);
     if (registered_ws_connection)
-        QMetaObject::invokeMethod(registered_ws_connection, &Ws_connection::on_shutdown, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(registered_ws_connection, [servers = servers_in_thread] { servers->update(); },
+                                  Qt::QueuedConnection);
 }
 
 void Engine::ping()
@@ -86,9 +94,10 @@ std::chrono::milliseconds Engine::since_answer() const
 void Engine::relay(Ws_connection &link, Modem_servers &servers)
 {
     // Direct, so that each report makes a single queued hop to the main thread's receivers.
-    if (!connect(&link, &Ws_connection::servers_changed, this, &Engine::servers_changed, Qt::DirectConnection))
+    if (!connect(&link, &Ws_connection::servers_changed, this, &Engine::servers_changed, Qt::DirectConnection)
+        || !connect(&servers, &Modem_servers::servers_changed, this, &Engine::servers_changed, Qt::DirectConnection))
         log_unexpected(place_code(link_module, 11));
-    if (!connect(&link, &Ws_connection::clients_changed, this, &Engine::clients_changed, Qt::DirectConnection))
+    if (!connect(&servers, &Modem_servers::clients_changed, this, &Engine::clients_changed, Qt::DirectConnection))
         log_unexpected(place_code(link_module, 12));
     if (!connect(&link, &Ws_connection::fatal_error, this, &Engine::fatal_error, Qt::DirectConnection))
         log_unexpected(place_code(engine_module, 2));
@@ -102,8 +111,9 @@ void Engine::run()
     try {
         // The servers outlive the link, whose end drops them.
         Modem_servers servers;
+        servers_in_thread = &servers;
         Ws_connection link(servers);
-        servers.attach(link);
+        servers.attach(link.downlinks());
         relay(link, servers);
         link.start_connect();
         exec();

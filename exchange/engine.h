@@ -45,7 +45,8 @@ public:
     std::chrono::milliseconds since_answer() const;
 
 signals:
-    // The link's servers_changed, clients_changed and fatal_error.
+    // The link's servers_changed and fatal_error, and the servers' servers_changed and
+    // clients_changed.
     void servers_changed();
     void clients_changed();
     void fatal_error();
@@ -53,6 +54,8 @@ signals:
 public slots:
     // Marks shutdown as requested and asks the link, if any, to shut down; returns at once.
     void on_shutdown();
+    // The served devices have changed: the servers follow in the exchange thread, if it runs.
+    void update_servers();
 
     // After the main event loop: stops the thread in order when it still runs; should it not
     // end in time, the process ends at once with exit_code, since destroying a running thread
@@ -66,6 +69,9 @@ private:
     void relay(Ws_connection &link, Modem_servers &servers);
 
     std::atomic_bool ended{false};
+    // The thread's servers, reached only from inside the thread, by calls posted to the
+    // registered link (which they outlive).
+    Modem_servers *servers_in_thread = nullptr;
     // On the steady clock, in milliseconds; written by the thread.
     std::atomic<qint64> answered_ms{std::numeric_limits<qint64>::min() / 2};
 };

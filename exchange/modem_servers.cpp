@@ -2,8 +2,6 @@
 
 #include "base/log.h"
 #include "config/devices.h"
-#include "link/send_queue.h"
-#include "link/ws_connection.h"
 #include "shared/shared_state.h"
 #include "tcp/tcp_server.h"
 #include "tcp/tcp_sockets.h"
@@ -34,12 +32,18 @@ Modem_servers::~Modem_servers()
         server->forget_link();
 }
 
-void Modem_servers::attach(Ws_connection &to)
+void Modem_servers::update()
 {
-    link = &to;
+    try {
+        reconcile(false);
+    } catch (const std::exception &e) {
+        log_exception(e, tr_log("Не удалось обновить список блоков управления устройствами."));
+    } catch (...) {
+        log_unexpected(place_code(module, 7));
+    }
 }
 
-bool Modem_servers::reconcile(bool after_list)
+void Modem_servers::reconcile(bool after_list)
 {
     bool changed = false;
     bool notify = false;
@@ -66,6 +70,7 @@ bool Modem_servers::reconcile(bool after_list)
             continue;
         }
         it.value()->shutdown_server();
+        port_views.remove(it.key());
         it = tcp_servers.erase(it);
         changed = true;
     }
@@ -88,14 +93,19 @@ bool Modem_servers::reconcile(bool after_list)
             starts.push_back({eui, params, server});
     }
 
+    const auto start_server = [this](const Start &start) {
+        tcp_servers.insert(start.eui, new Tcp_server(*this, downlinks, start.eui, start.params));
+        port_views.insert(start.eui, Port_view{start.params.tcp_port, false});
+    };
     for (const Start &start : starts) {
         if (start.running) {
             // The old server gives up its port before the new one listens on it.
             start.running->shutdown_server();
             tcp_servers.remove(start.eui);
+            port_views.remove(start.eui);
             changed = true;
             try {
-                tcp_servers.insert(start.eui, new Tcp_server(*this, start.eui, start.params));
+                start_server(start);
             } catch (const Out_of_descriptors &) {
                 ++without_port;
                 room = 0;
@@ -113,7 +123,7 @@ bool Modem_servers::reconcile(bool after_list)
             continue;
         }
         try {
-            tcp_servers.insert(start.eui, new Tcp_server(*this, start.eui, start.params));
+            start_server(start);
             changed = true;
             --room;
         } catch (const Out_of_descriptors &) {
@@ -133,28 +143,31 @@ bool Modem_servers::reconcile(bool after_list)
         notify = note_servers_changed();
         note_clients_changed();
     }
-    return notify;
+    lock.unlock();
+    if (notify)
+        emit servers_changed();
 }
 
-bool Modem_servers::link_dropped()
+void Modem_servers::link_dropped()
 {
     QVector<Server_device> old_modems;
-    QMap<quint64, Tcp_server *> old_servers;
+    QMap<Eui, Tcp_server *> old_servers;
     bool notify = false;
     {
         QMutexLocker lock(&state_mutex);
         notify = note_link_state(0);
         old_modems.swap(reachable_modems);
-        old_servers.swap(tcp_servers);
+        port_views.clear();
     }
+    old_servers.swap(tcp_servers);
     for (Tcp_server *server : qAsConst(old_servers))
         server->shutdown_server();
-    return notify;
+    if (notify)
+        emit servers_changed();
 }
 
 bool Modem_servers::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
 {
-    // Only this thread changes tcp_servers, so it may read them without the lock.
     Tcp_server *server = tcp_servers.value(eui, nullptr);
     if (!server)
         return false;
@@ -167,32 +180,23 @@ void Modem_servers::link_at_rest()
     decrement_alive_count();
 }
 
-bool Modem_servers::enqueue_message(Downlink message)
+void Modem_servers::note_client(const Tcp_server *server, bool connected)
 {
-    return !link || link->enqueue_message(std::move(message));
+    const auto it = port_views.find(server->modem());
+    // A server shut down for its successor no longer speaks for the modem.
+    if (it != port_views.end() && tcp_servers.value(server->modem()) == server)
+        it->client = connected;
 }
 
-void Modem_servers::drop_messages_of(const Downlink_origin *origin)
+void Modem_servers::client_count_changed()
 {
-    if (link)
-        link->link_traffic().drop_messages_of(origin);
-}
-
-void Modem_servers::detach_messages_of(const Downlink_origin *origin)
-{
-    if (link)
-        link->link_traffic().detach_messages_of(origin);
-}
-
-int Modem_servers::modem_cap() const
-{
-    return link ? link->link_traffic().send_queue().modem_cap() : Send_queue::default_modem_cap;
-}
-
-void Modem_servers::clients_changed()
-{
-    if (link && link->is_connected())
-        emit link->clients_changed();
+    bool link_up = false;
+    {
+        QMutexLocker lock(&state_mutex);
+        link_up = state_flags & link_started;
+    }
+    if (link_up)
+        emit clients_changed();
 }
 
 void Modem_servers::server_started(Tcp_server *server)

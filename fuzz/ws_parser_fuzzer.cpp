@@ -5,6 +5,7 @@
 #include "base/err.h"
 #include "base/log.h"
 #include "link/link_events.h"
+#include "link/link_servers.h"
 #include "link/server_protocol.h"
 
 #include <QString>
@@ -16,10 +17,11 @@
 
 namespace {
 
-// Stands in for the link: counts what the handlers report.
-class Counting_link : public Link_events {
+// Stands in for the link and the servers: counts what the handlers report.
+class Counting_link : public Link_events, public Modem_uplinks {
 public:
     void authorised() override { ++events; }
+    void devices_listed(QVector<Server_device> devices) override { events += quint64(devices.size()); }
     void devices_list_complete() override { ++events; }
     void command_complete(bool status) override { events += status ? 1 : 2; }
     bool in_flight_owner(quint64 &eui) const override
@@ -67,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     Counting_link link;
     link.has_owner = choice & 0x80;
-    Server_protocol protocol(link);
+    Server_protocol protocol(link, link);
     try {
         protocol.read(text, handlers[(choice & 0x7F) % (sizeof handlers / sizeof handlers[0])]);
     } catch (const Err &) {

@@ -3,20 +3,27 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// What the link needs from whoever keeps the modems' TCP servers. Modem_servers implements
-// it; everything runs in the exchange thread. Where a call returns true, the caller emits
-// servers_changed once it is back (the lock is released by then).
-class Link_servers {
+// Where the server protocol hands an uplink packet: the running server of its modem.
+class Modem_uplinks {
 public:
-    // Brings the servers in line with the served devices and the reachable modems. The first
-    // device list of a connection (after_list) also marks the link started and ready.
-    virtual bool reconcile(bool after_list) = 0;
-    // The link is down: nothing it listed is reachable any more, it is neither started nor
-    // ready, and every server goes.
-    virtual bool link_dropped() = 0;
     // Hands one uplink packet to the running server of eui; false, and nothing done, when
     // none runs.
     virtual bool deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt) = 0;
+
+protected:
+    ~Modem_uplinks() = default;
+};
+
+// What the link needs from whoever keeps the modems' TCP servers. Modem_servers implements
+// it and tells the window itself of what changes; everything runs in the exchange thread.
+class Link_servers : public Modem_uplinks {
+public:
+    // Brings the servers in line with the served devices and the reachable modems. The first
+    // device list of a connection (after_list) also marks the link started and ready.
+    virtual void reconcile(bool after_list) = 0;
+    // The link is down: nothing it listed is reachable any more, it is neither started nor
+    // ready, and every server goes.
+    virtual void link_dropped() = 0;
     // The link has come to rest after shutdown and gives up its share of what keeps the
     // exchange thread alive.
     virtual void link_at_rest() = 0;

@@ -1,17 +1,44 @@
 #include "link/link_traffic.h"
 
-#include "link/link_servers.h"
+#include "base/err.h"
+#include "base/log.h"
+#include "config/settings.h"
 #include "link/link_wire.h"
+#include "link/link_servers.h"
+#include "link/server_commands.h"
+#include "shared/shared_state.h"
+
+#include <QMutexLocker>
+#include <QTimerEvent>
 
 #include <utility>
+
+namespace {
+
+constexpr unsigned module = 7;
+
+}
 
 Link_traffic::Link_traffic(Link_wire &wire, Link_servers &servers)
     : wire(wire), servers(servers)
 {
 }
 
+void Link_traffic::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() == period_timer.timerId()) {
+        on_period_tick();
+        return;
+    }
+    log_unexpected(place_code(module, 33));
+    killTimer(event->timerId());
+}
+
 bool Link_traffic::enqueue_message(Downlink message)
 {
+    // Only an authorised link carries downlinks; whatever arrives otherwise is dropped.
+    if (!carrying)
+        return true;
     if (!queue.push(std::move(message)))
         return false;
     if (queue.on_wire() == Send_queue::Command::none)
@@ -21,7 +48,9 @@ bool Link_traffic::enqueue_message(Downlink message)
 
 void Link_traffic::clear()
 {
+    period_timer.stop();
     queue.clear();
+    carrying = false;
     devlist_queued = false;
 }
 
@@ -29,22 +58,32 @@ void Link_traffic::send_next()
 {
     switch (queue.take_next()) {
     case Send_queue::Command::none:
-        wire.wire_free();
+        wire.free();
         break;
     case Send_queue::Command::devlist:
-        wire.send_devlist();
+        wire.send(Command_kind::get_device_appdata_req, devlist_req_text());
         break;
-    case Send_queue::Command::downlink:
-        wire.send_downlink(queue.wire_downlink());
+    case Send_queue::Command::downlink: {
+        const Downlink &message = queue.wire_downlink();
+        wire.send(Command_kind::send_data_req,
+                  send_data_req_text(message.eui, message.data.constData(), std::size_t(message.data.size())));
         break;
+    }
     }
 }
 
 void Link_traffic::authorised()
 {
     wire.reply_read();
-    if (!wire.start_polling())
-        return;
+    // A period of 0 asks for the list once per connection and never polls.
+    if (settings.ws_devlist_period != 0) {
+        period_timer.start(settings.ws_devlist_period, Qt::CoarseTimer, this);
+        if (!period_timer.isActive()) {
+            emit fatal(unexpected_error_text(place_code(module, 190)));
+            return;
+        }
+    }
+    carrying = true;
     // The first request is on the wire like any other, so that a period tick can only
     // queue the next one behind it.
     devlist_queued = true;
@@ -52,13 +91,20 @@ void Link_traffic::authorised()
     send_next();
 }
 
+void Link_traffic::devices_listed(QVector<Server_device> devices)
+{
+    QMutexLocker lock(&state_mutex);
+    reachable_modems.swap(devices);
+    lock.unlock();
+    // The old list is released here, outside the lock.
+}
+
 void Link_traffic::devices_list_complete()
 {
     devlist_queued = false;
     wire.reply_read();
     queue.finish();
-    if (servers.reconcile(true))
-        wire.notify_servers_changed();
+    servers.reconcile(true);
     send_next();
 }
 
@@ -77,11 +123,6 @@ bool Link_traffic::in_flight_owner(quint64 &eui) const
         return false;
     eui = queue.wire_downlink().eui;
     return true;
-}
-
-bool Link_traffic::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
-{
-    return servers.deliver_modem_data(eui, data, has_fcnt, fcnt);
 }
 
 void Link_traffic::on_period_tick()

@@ -1,23 +1,20 @@
 #pragma once
 
-#include "shared/downlink.h"
+#include "link/command_table.h"
 
-// What Link_traffic needs from the connection under it. Ws_connection implements it; every
-// call runs in the exchange thread.
+#include <QString>
+
+// Where the link's traffic puts its commands: the one place on the wire (Command_wire; tests
+// use a recording stand-in). Everything runs in the exchange thread.
 class Link_wire {
 public:
-    // Put the command on the wire and wait for its reply.
-    virtual void send_devlist() = 0;
-    virtual void send_downlink(const Downlink &message) = 0;
-    // Nothing is on the wire: whatever the server sends now comes unasked.
-    virtual void wire_free() = 0;
-    // The reply to the command on the wire has been read: its wait ends.
+    // Sends the command, whose reply is awaited from now on. False when the link cannot go
+    // on (the wait could not be timed).
+    virtual bool send(Command_kind kind, const QString &text) = 0;
+    // The awaited reply has been read: its wait is over.
     virtual void reply_read() = 0;
-    // Starts asking for the device list every ws_devlist_period. False when the link has
-    // stopped instead.
-    virtual bool start_polling() = 0;
-    // What the window shows of the servers has changed and it has not been told yet.
-    virtual void notify_servers_changed() = 0;
+    // Nothing is on the wire: whatever the server sends now comes unasked.
+    virtual void free() = 0;
 
 protected:
     ~Link_wire() = default;

@@ -5,12 +5,11 @@
 #include "config/devices.h"
 #include "link/eui_sort.h"
 #include "link/link_events.h"
+#include "link/link_servers.h"
 #include "link/server_message.h"
 #include "shared/server_device.h"
-#include "shared/shared_state.h"
 
 #include <QCoreApplication>
-#include <QMutexLocker>
 #include <QVector>
 
 #include <algorithm>
@@ -25,8 +24,8 @@ QString proto_text(const char *source)
 
 } // namespace
 
-Server_protocol::Server_protocol(Link_events &link)
-    : link(link)
+Server_protocol::Server_protocol(Link_events &link, Modem_uplinks &uplinks)
+    : link(link), uplinks(uplinks)
 {
 }
 
@@ -54,7 +53,7 @@ void Server_protocol::act()
         link.command_complete(finding.append_status);
         break;
     case Finding::Kind::modem_data:
-        link.deliver_modem_data(finding.eui, finding.data, finding.has_fcnt, finding.fcnt);
+        uplinks.deliver_modem_data(finding.eui, finding.data, finding.has_fcnt, finding.fcnt);
         break;
     }
 }
@@ -274,11 +273,7 @@ void Server_protocol::read_devices_list()
         ++kept;
     }
     devices.erase(kept, devices.end());
-
-    QMutexLocker lock(&state_mutex);
-    reachable_modems.swap(devices);
-    lock.unlock();
-    // The old list is released here, outside the lock.
+    link.devices_listed(std::move(devices));
 }
 
 void Server_protocol::read_devices_checked(QVector<Server_device> &devices)

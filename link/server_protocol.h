@@ -8,20 +8,21 @@
 #include <QtGlobal>
 
 class Link_events;
+class Modem_uplinks;
 struct Server_device;
 struct Server_message;
 
 // Reads the messages of the network server. The link keeps one handler current,
 // the one for the reply it waits for, and reads each text message with it; what a
-// message means for the link is reported through Link_events, once the message has
-// been read to its end. A bad or refused message throws Err (logged where it arises)
-// and nothing of it is acted on, except a device list read in full, which is
-// installed at once.
+// message means for the link is reported through Link_events, and an uplink packet goes
+// to its modem through Modem_uplinks, once the message has been read to its end. A bad or
+// refused message throws Err (logged where it arises) and nothing of it is acted on,
+// except a device list read in full, which is handed to the link at once.
 class Server_protocol {
 public:
     using Handler = void (Server_protocol::*)();
 
-    explicit Server_protocol(Link_events &link);
+    Server_protocol(Link_events &link, Modem_uplinks &uplinks);
 
     void read(const QString &text, Handler handler);
 
@@ -65,5 +66,6 @@ private:
 
     Ws_parser reader;
     Link_events &link;
+    Modem_uplinks &uplinks;
     Finding found;
 };

@@ -43,6 +43,10 @@ Ws_connection::Ws_connection(Link_servers &servers)
         throw Debug(place_code(module, 44));
     if (!connect(&socket, &QWebSocket::disconnected, this, &Ws_connection::on_disconnected))
         throw Debug(place_code(module, 45));
+    if (!connect(&wire, &Command_wire::timed_out, this, &Ws_connection::on_reply_timeout)
+        || !connect(&wire, &Command_wire::fatal, this, &Ws_connection::fatal_stop)
+        || !connect(&traffic, &Link_traffic::fatal, this, &Ws_connection::fatal_stop))
+        throw Debug(place_code(module, 48));
     register_ws_connection(this);
 }
 
@@ -57,7 +61,7 @@ Ws_connection::~Ws_connection()
 
 void Ws_connection::start_connect()
 {
-    if (!start_response_timer(settings.ws_connect_timeout, 78))
+    if (!start_connect_timer(settings.ws_connect_timeout, 78))
         return;
     if (!settings.ws_cert.isNull()) {
         QSslConfiguration tls = socket.sslConfiguration();
@@ -67,67 +71,6 @@ void Ws_connection::start_connect()
     certificate.start();
     flags |= connecting | expect_disconnected | expect_error;
     socket.open(QUrl(settings.ws_url));
-}
-
-bool Ws_connection::enqueue_message(Downlink message)
-{
-    // Only a link that is up carries downlinks; whatever arrives later is dropped.
-    return !(flags & connected) || traffic.enqueue_message(std::move(message));
-}
-
-void Ws_connection::send_devlist()
-{
-    if (start_reply_timer(Command_kind::get_device_appdata_req))
-        send_command(Command_kind::get_device_appdata_req, devlist_req_text());
-}
-
-void Ws_connection::send_downlink(const Downlink &message)
-{
-    if (start_reply_timer(Command_kind::send_data_req))
-        send_command(Command_kind::send_data_req,
-                     send_data_req_text(message.eui, message.data.constData(), std::size_t(message.data.size())));
-}
-
-bool Ws_connection::start_reply_timer(Command_kind kind)
-{
-    const Command_row &row = command_row(kind);
-    return start_response_timer(settings.*row.timeout, row.timer_place);
-}
-
-void Ws_connection::send_command(Command_kind kind, const QString &text)
-{
-    reply_handler = kind;
-    send_text(text);
-}
-
-void Ws_connection::send_text(const QString &text)
-{
-    trace_sent(text);
-    socket.sendTextMessage(text);
-}
-
-bool Ws_connection::start_polling()
-{
-    // A period of 0 asks for the list once per connection and never polls.
-    if (settings.ws_devlist_period == 0)
-        return true;
-    period_timer.start(settings.ws_devlist_period, Qt::CoarseTimer, this);
-    if (period_timer.isActive())
-        return true;
-    fatal_stop(unexpected_error_text(place_code(module, 190)));
-    return false;
-}
-
-void Ws_connection::update_servers()
-{
-    try {
-        if (servers.reconcile(false))
-            emit servers_changed();
-    } catch (const std::exception &e) {
-        log_exception(e, tr_log("Не удалось обновить список блоков управления устройствами."));
-    } catch (...) {
-        log_unexpected(place_code(module, 7));
-    }
 }
 
 void Ws_connection::on_ssl_error(const QList<QSslError> &errors)
@@ -151,6 +94,7 @@ void Ws_connection::on_connected()
         }
         flags &= ~connecting;
         flags |= connected;
+        attempt_timer.stop();
         if (!certificate.on_connected(socket.sslConfiguration())) {
             close_socket();
             return;
@@ -160,10 +104,9 @@ void Ws_connection::on_connected()
             close_socket();
             return;
         }
-        if (!start_reply_timer(Command_kind::auth_req))
+        if (!wire.send(Command_kind::auth_req, auth_req_text(settings.ws_login, settings.ws_password)))
             return;
         show_link_state(link_started);
-        send_command(Command_kind::auth_req, auth_req_text(settings.ws_login, settings.ws_password));
     } catch (const std::exception &e) {
         log_exception(e, connect_failed_text());
         socket.abort();
@@ -236,42 +179,48 @@ void Ws_connection::timerEvent(QTimerEvent *event)
     const int id = event->timerId();
     if (id == 0) {
         log_unexpected(place_code(module, 32));
-    } else if (id == period_timer.timerId()) {
-        if (!(flags & shutting_down))
-            traffic.on_period_tick();
-    } else if (id == response_timer.timerId()) {
-        on_response_timeout();
+    } else if (id == attempt_timer.timerId()) {
+        on_attempt_timeout();
     } else {
         log_unexpected(place_code(module, 33));
         killTimer(id);
     }
 }
 
-void Ws_connection::on_response_timeout()
+void Ws_connection::on_attempt_timeout()
 {
     const quint8 was = flags;
-    flags &= ~(connecting | connected | reconnect_wait);
+    flags &= ~(connecting | reconnect_wait);
     if (was & connecting) {
         log_line(tr_log("Тайм-аут установления соединения WebSocket с сервером QUVO-LoRa (ждали более %1 "
                         "миллисекунд).")
                      .arg(settings.ws_connect_timeout));
         socket.abort();
         fail_before_ready();
-    } else if (was & connected) {
-        fail_connected(Link_failure::timeout());
     } else if (was & reconnect_wait) {
-        response_timer.stop();
+        attempt_timer.stop();
         start_connect();
     } else {
         fatal_stop(unexpected_error_text(place_code(module, 26)));
     }
 }
 
+void Ws_connection::on_reply_timeout()
+{
+    const quint8 was = flags;
+    flags &= ~connected;
+    if (was & connected)
+        fail_connected(Link_failure::timeout());
+    else
+        fatal_stop(unexpected_error_text(place_code(module, 26)));
+}
+
 void Ws_connection::fail_connected(const Link_failure &failure)
 {
     // The row is chosen before the abort, whose notifications may change the handler.
-    const Failure_end end = command_row(reply_handler).end;
-    const QString line = failure_line(reply_handler, failure);
+    const Command_kind awaited = wire.awaited();
+    const Failure_end end = command_row(awaited).end;
+    const QString line = failure_line(awaited, failure);
     if (!line.isEmpty())
         log_line(line);
     if (failure.event != Link_failure::Event::disconnected)
@@ -288,7 +237,8 @@ void Ws_connection::fail_connected(const Link_failure &failure)
 
 void Ws_connection::fail_before_ready()
 {
-    response_timer.stop();
+    attempt_timer.stop();
+    wire.reset();
     show_link_state(0);
     after_failure();
 }
@@ -306,8 +256,8 @@ void Ws_connection::show_link_state(quint8 bits)
 
 void Ws_connection::link_lost()
 {
-    period_timer.stop();
-    response_timer.stop();
+    attempt_timer.stop();
+    wire.reset();
     drop_link();
     after_failure();
 }
@@ -315,13 +265,12 @@ void Ws_connection::link_lost()
 void Ws_connection::drop_link()
 {
     traffic.clear();
-    if (servers.link_dropped())
-        emit servers_changed();
+    servers.link_dropped();
 }
 
 void Ws_connection::after_failure()
 {
-    reply_handler = Command_kind::unready;
+    wire.reset();
     if (flags & shutting_down) {
         servers.link_at_rest();
         return;
@@ -335,6 +284,7 @@ void Ws_connection::on_shutdown()
     if (flags & shutting_down)
         return;
     flags |= shutting_down;
+    traffic.stop_polling();
     if (flags & connected) {
         close_socket();
         return;
@@ -344,7 +294,7 @@ void Ws_connection::on_shutdown()
     // A reconnect delay must not start a new attempt, nor give the share back a second time.
     if (flags & reconnect_wait) {
         flags &= ~reconnect_wait;
-        response_timer.stop();
+        attempt_timer.stop();
     }
     servers.link_at_rest();
 }
@@ -361,17 +311,16 @@ void Ws_connection::fatal_stop(const QString &text)
     flags &= expect_disconnected | expect_error | shutting_down;
     if (was & (connecting | connected))
         socket.abort();
-    response_timer.stop();
-    period_timer.stop();
+    attempt_timer.stop();
+    wire.reset();
     drop_link();
-    reply_handler = Command_kind::unready;
     emit fatal_error();
 }
 
-bool Ws_connection::start_response_timer(int milliseconds, unsigned place)
+bool Ws_connection::start_connect_timer(int milliseconds, unsigned place)
 {
     if (milliseconds == 0) {
-        response_timer.stop();
+        attempt_timer.stop();
         return true;
     }
     return start_delay_timer(milliseconds, place);
@@ -379,8 +328,8 @@ bool Ws_connection::start_response_timer(int milliseconds, unsigned place)
 
 bool Ws_connection::start_delay_timer(int milliseconds, unsigned place)
 {
-    response_timer.start(milliseconds, Qt::CoarseTimer, this);
-    if (response_timer.isActive())
+    attempt_timer.start(milliseconds, Qt::CoarseTimer, this);
+    if (attempt_timer.isActive())
         return true;
     fatal_stop(unexpected_error_text(place_code(module, place)));
     return false;
@@ -388,5 +337,5 @@ bool Ws_connection::start_delay_timer(int milliseconds, unsigned place)
 
 void Ws_connection::read_reply(const QString &message)
 {
-    protocol.read(message, command_row(reply_handler).reply_handler);
+    protocol.read(message, command_row(wire.awaited()).reply_handler);
 }

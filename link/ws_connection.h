@@ -2,11 +2,10 @@
 
 #include "link/certificate_check.h"
 #include "link/command_table.h"
+#include "link/command_wire.h"
 #include "link/link_servers.h"
 #include "link/link_traffic.h"
-#include "link/link_wire.h"
 #include "link/server_protocol.h"
-#include "shared/downlink.h"
 
 #include <QAbstractSocket>
 #include <QBasicTimer>
@@ -16,10 +15,11 @@
 #include <QWebSocket>
 
 // The program's one link to the network server. It lives in the exchange thread: it
-// connects, checks the pinned certificate, authorises, then carries its traffic (the device
-// list, whose modems `servers` serve, and the modems' messages), and after any failure
-// drops everything that depends on the link and reconnects.
-class Ws_connection : public QObject, public Link_wire {
+// connects, checks the pinned certificate, authorises, and hands every message it reads to
+// the server protocol, whose reports go to the link's traffic (the device list, whose modems
+// `servers` serve, and the modems' messages); after any failure it drops everything that
+// depends on the link and reconnects.
+class Ws_connection : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(Ws_connection)
 
@@ -32,31 +32,18 @@ public:
     // The first attempt, and every attempt after a reconnect delay.
     void start_connect();
 
-    // See Link_traffic; while the link is down a message is dropped unsent.
-    bool enqueue_message(Downlink message);
-    Link_traffic &link_traffic() { return traffic; }
-
-    bool is_connected() const { return flags & connected; }
-
-    // Link_wire
-    void send_devlist() override;
-    // One send_data_req with 0x04 and the bytes on port 2.
-    void send_downlink(const Downlink &message) override;
-    void wire_free() override { reply_handler = Command_kind::idle; }
-    void reply_read() override { response_timer.stop(); }
-    bool start_polling() override;
-    void notify_servers_changed() override { emit servers_changed(); }
+    // Where the servers' clients hand their messages.
+    Downlinks &downlinks() { return traffic; }
+    const Send_queue &send_queue() const { return traffic.send_queue(); }
 
 signals:
+    // The link's state as the window shows it has changed.
     void servers_changed();
-    void clients_changed();
     // Everything that depends on the link is dropped and nothing more will happen: the
     // program must end. The receiver is told after the log line is written.
     void fatal_error();
 
 public slots:
-    // Brings the TCP servers in line with the served devices and the reachable modems.
-    void update_servers();
     void on_shutdown();
 
 private slots:
@@ -78,12 +65,8 @@ private:
     static constexpr quint8 reconnect_wait = 0x20;
     static constexpr quint8 shutting_down = 0x40;
 
-    void send_text(const QString &text);
-    // False (after fatal_stop) when the time-out of the command's reply cannot be started.
-    bool start_reply_timer(Command_kind kind);
-    // The reply of kind is read from now on.
-    void send_command(Command_kind kind, const QString &text);
-    void on_response_timeout();
+    void on_attempt_timeout();
+    void on_reply_timeout();
     void read_reply(const QString &message);
     void bad_message();
     // A failure of a connected link, told and ended as the row of the awaited reply says.
@@ -100,18 +83,17 @@ private:
 
     // False (after fatal_stop with the place code) when the timer cannot be started.
     // A time-out of 0 waits as long as it takes: no timer runs.
-    bool start_response_timer(int milliseconds, unsigned place);
+    bool start_connect_timer(int milliseconds, unsigned place);
     // Runs even for 0, which then fires at the next turn of the event loop.
     bool start_delay_timer(int milliseconds, unsigned place);
 
     Link_servers &servers;
     QWebSocket socket{QString(), QWebSocketProtocol::Version13};
-    Link_traffic traffic{*this, servers};
-    Server_protocol protocol{traffic};
+    Command_wire wire{socket};
+    Link_traffic traffic{wire, servers};
+    Server_protocol protocol{traffic, servers};
     Certificate_check certificate;
-    // Whose reply the next text message is read as (its row in the command table).
-    Command_kind reply_handler = Command_kind::unready;
-    QBasicTimer period_timer;
-    QBasicTimer response_timer;
+    // The connection attempt's time-out, or the delay before the next attempt.
+    QBasicTimer attempt_timer;
     quint8 flags = 0;
 };

@@ -6,9 +6,9 @@
 #include <QMutexLocker>
 
 quint8 state_flags = 0;
-Main_window *registered_main_window = nullptr;
-Ws_connection *registered_ws_connection = nullptr;
-QMap<quint64, Tcp_server *> tcp_servers;
+QObject *registered_main_window = nullptr;
+QObject *registered_ws_connection = nullptr;
+QMap<quint64, Port_view> port_views;
 int clients_count = 0;
 QVector<Server_device> reachable_modems;
 
@@ -26,12 +26,12 @@ void reset_shared_state()
     state_flags = 0;
     registered_main_window = nullptr;
     registered_ws_connection = nullptr;
-    tcp_servers.clear();
+    port_views.clear();
     clients_count = 0;
     old_modems.swap(reachable_modems);
 }
 
-void register_main_window(Main_window *window)
+void register_main_window(QObject *window)
 {
     QMutexLocker lock(&state_mutex);
     if (registered_main_window)
@@ -40,7 +40,7 @@ void register_main_window(Main_window *window)
     state_flags &= ~(servers_changed_pending | clients_changed_pending);
 }
 
-void unregister_main_window(Main_window *window)
+void unregister_main_window(QObject *window)
 {
     QMutexLocker lock(&state_mutex);
     if (registered_main_window == window)
@@ -49,7 +49,7 @@ void unregister_main_window(Main_window *window)
         log_unexpected(place_code(window_module, 112));
 }
 
-void register_ws_connection(Ws_connection *link)
+void register_ws_connection(QObject *link)
 {
     QMutexLocker lock(&state_mutex);
     if (registered_ws_connection)
@@ -60,7 +60,7 @@ void register_ws_connection(Ws_connection *link)
     state_flags &= ~(servers_changed_pending | clients_changed_pending);
 }
 
-void unregister_ws_connection(Ws_connection *link)
+void unregister_ws_connection(QObject *link)
 {
     QMutexLocker lock(&state_mutex);
     if (registered_ws_connection == link)
@@ -97,7 +97,7 @@ Link_view take_servers_view()
     QMutexLocker lock(&state_mutex);
     view.flags = state_flags;
     state_flags &= ~(servers_changed_pending | clients_changed_pending);
-    view.servers = tcp_servers.size();
+    view.servers = port_views.size();
     view.clients = clients_count;
     return view;
 }

@@ -7,12 +7,16 @@
 #include <QVector>
 #include <QtGlobal>
 
+class QObject;
+
 // State shared by the main thread and the exchange thread. Every variable here is
 // guarded by state_mutex.
 
-class Main_window;
-class Ws_connection;
-class Tcp_server;
+// What the window and the dialogs show of a modem's running TCP server.
+struct Port_view {
+    quint16 port = 0;
+    bool client = false;
+};
 
 // Bits of state_flags.
 constexpr quint8 link_started = 0x01;
@@ -23,11 +27,12 @@ constexpr quint8 clients_changed_pending = 0x08;
 constexpr quint8 shutdown_requested = 0x10;
 
 extern quint8 state_flags;
-extern Main_window *registered_main_window;
-extern Ws_connection *registered_ws_connection;
-// The running server of every reachable served modem, by EUI; Modem_servers owns them.
-extern QMap<quint64, Tcp_server *> tcp_servers;
-// How many of the tcp_servers have a client at the moment.
+extern QObject *registered_main_window;
+extern QObject *registered_ws_connection;
+// The running server of every reachable served modem, by EUI, as the exchange thread keeps
+// it up to date for the window (the servers themselves are Modem_servers').
+extern QMap<quint64, Port_view> port_views;
+// How many of the port_views have a client at the moment.
 extern int clients_count;
 // The modems of the last device list, by ascending EUI, without duplicates.
 extern QVector<Server_device> reachable_modems;
@@ -38,10 +43,10 @@ void reset_shared_state();
 // Registration of the one window and the one link, so that others can reach them.
 // Both throw Debug when one of the kind is already registered; the link also throws
 // The_end when shutdown has been requested.
-void register_main_window(Main_window *window);
-void unregister_main_window(Main_window *window);
-void register_ws_connection(Ws_connection *link);
-void unregister_ws_connection(Ws_connection *link);
+void register_main_window(QObject *window);
+void unregister_main_window(QObject *window);
+void register_ws_connection(QObject *link);
+void unregister_ws_connection(QObject *link);
 
 // Exchange-thread side of the change notifications. Call with state_mutex held, after
 // changing what the window shows; true means no notification is on its way yet, so the

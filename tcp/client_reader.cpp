@@ -3,7 +3,6 @@
 #include "base/err.h"
 #include "base/log.h"
 #include "config/settings.h"
-#include "tcp/tcp_link.h"
 #include "tcp/tcp_sockets.h"
 
 #include <QCoreApplication>
@@ -62,17 +61,17 @@ bool Client_reader::read(QTcpSocket &client)
     return false;
 }
 
-bool Client_reader::hand_over(Tcp_link *link, Downlink_origin *origin, Eui eui)
+bool Client_reader::hand_over(Downlinks *downlinks, Downlink_origin *origin, Eui eui)
 {
     if (message.empty())
         return true;
     Downlink downlink{eui, message.take(), origin};
-    if (!link || link->enqueue_message(std::move(downlink)))
+    if (!downlinks || downlinks->enqueue_message(std::move(downlink)))
         return true;
     static const QString text = QCoreApplication::translate(
         "log", "Ошибка: клиент на порту %1 прислал сообщение, когда для этого устройства уже ждут отправки %2 "
                "сообщений (сервер QUVO-LoRa не успевает передавать их с такой скоростью). Обмен с клиентом "
                "прекращён, его сообщения, ещё не переданные серверу QUVO-LoRa, удалены.");
-    log_line(text.arg(tcp_port).arg(link->modem_cap()));
+    log_line(text.arg(tcp_port).arg(downlinks->modem_cap()));
     return false;
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 class QTcpSocket;
-class Tcp_link;
 
 // The downlink side of a modem's client: what it sends, gathered into one Client_message
 // until it pauses, checked against the frame limit and then handed to the link.
@@ -21,7 +20,7 @@ public:
     // message (dropped unsent without a link). False (logged) when the link already holds
     // as many messages of this modem as it takes: the client sends faster than the modem's
     // share of the link carries them.
-    bool hand_over(Tcp_link *link, Downlink_origin *origin, Eui eui);
+    bool hand_over(Downlinks *downlinks, Downlink_origin *origin, Eui eui);
     // What came since the last pause is forgotten.
     void clear() { message.clear(); }
 

@@ -22,8 +22,8 @@ constexpr int accept_retry_ms = 1000;
 
 } // namespace
 
-Tcp_server::Tcp_server(Tcp_link &link, Eui eui, const Device_params &params)
-    : link(&link), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port), uplink(eui, params.tcp_port),
+Tcp_server::Tcp_server(Tcp_link &keeper, Downlinks *downlinks, Eui eui, const Device_params &params)
+    : keeper(&keeper), downlinks(downlinks), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port), uplink(eui, params.tcp_port),
       reader(params.max_frame, params.tcp_port)
 {
     if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection)
@@ -31,7 +31,7 @@ Tcp_server::Tcp_server(Tcp_link &link, Eui eui, const Device_params &params)
         throw Debug(place_code(module, 1));
     tcp_trace(prefix() + QStringLiteral(".listen"));
     listen_for_clients(listener, tcp_port);
-    link.server_started(this);
+    keeper.server_started(this);
 }
 
 Tcp_server::~Tcp_server()
@@ -41,17 +41,17 @@ Tcp_server::~Tcp_server()
     for (QObject *socket : qAsConst(sockets))
         socket->disconnect(this);
     tcp_trace(prefix() + QStringLiteral(".shutdown_server_ok"));
-    if (link) {
-        // No message may name a server that is gone.
-        link->detach_messages_of(this);
-        link->server_destroyed(this);
-    }
+    // No message may name a server that is gone.
+    if (downlinks)
+        downlinks->detach_messages_of(this);
+    if (keeper)
+        keeper->server_destroyed(this);
 }
 
 void Tcp_server::notify_clients_changed(bool needed)
 {
-    if (needed && link)
-        link->clients_changed();
+    if (needed && keeper)
+        keeper->client_count_changed();
 }
 
 void Tcp_server::on_new_connection()
@@ -72,8 +72,8 @@ void Tcp_server::on_new_connection()
 void Tcp_server::on_accept_error(QAbstractSocket::SocketError error)
 {
     if (error == QAbstractSocket::SocketResourceError) {
-        if (link)
-            link->out_of_descriptors();
+        if (keeper)
+            keeper->out_of_descriptors();
     } else {
         static const QString text = QCoreApplication::translate(
             "log", "Не удалось принять соединение от клиента на порту TCP %1. Qt говорит: «%2».");
@@ -129,6 +129,8 @@ void Tcp_server::serve(QTcpSocket *socket)
             QMutexLocker lock(&state_mutex);
             ++clients_count;
             client = socket;
+            if (keeper)
+                keeper->note_client(this, true);
             notify = note_clients_changed();
         }
         notify_clients_changed(notify);
@@ -158,10 +160,7 @@ void Tcp_server::serve(QTcpSocket *socket)
 void Tcp_server::replace_client(QTcpSocket *socket)
 {
     QTcpSocket *old = client;
-    {
-        QMutexLocker lock(&state_mutex);
-        client = socket;
-    }
+    client = socket;
     if (!serving)
         return;
     end_client_state();
@@ -171,8 +170,8 @@ void Tcp_server::replace_client(QTcpSocket *socket)
 // Forgets everything of the client being served; its queued messages are not sent.
 void Tcp_server::end_client_state()
 {
-    if (link)
-        link->drop_messages_of(this);
+    if (downlinks)
+        downlinks->drop_messages_of(this);
     pause_timer.stop();
     uplink.reset();
     serving = false;
@@ -239,7 +238,7 @@ void Tcp_server::on_pause()
 // The client paused: what it sent since the last pause goes to the modem as one message.
 void Tcp_server::finish_message()
 {
-    if (!reader.hand_over(link, this, eui))
+    if (!reader.hand_over(downlinks, this, eui))
         shutdown_client();
 }
 
@@ -269,6 +268,8 @@ void Tcp_server::client_gone()
         QMutexLocker lock(&state_mutex);
         --clients_count;
         client = nullptr;
+        if (keeper)
+            keeper->note_client(this, false);
         notify = note_clients_changed();
     }
     notify_clients_changed(notify);
@@ -279,10 +280,10 @@ void Tcp_server::client_left()
 {
     // What it sent is still delivered, unless its last message finds no room, which ends it
     // as for a client still there.
-    if (!reader.hand_over(link, this, eui))
-        link->drop_messages_of(this);
-    if (link)
-        link->detach_messages_of(this);
+    if (!reader.hand_over(downlinks, this, eui))
+        downlinks->drop_messages_of(this);
+    if (downlinks)
+        downlinks->detach_messages_of(this);
     reader.clear();
     pause_timer.stop();
     uplink.reset();

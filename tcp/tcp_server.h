@@ -32,8 +32,9 @@ class Tcp_server : public QObject, public Downlink_origin {
     Q_DISABLE_COPY(Tcp_server)
 
 public:
-    // Starts listening; throws Err when the port cannot be opened.
-    Tcp_server(Tcp_link &link, Eui eui, const Device_params &params);
+    // Starts listening; throws Err when the port cannot be opened, Out_of_descriptors when
+    // the system has none left. Its clients' messages go to downlinks (dropped without).
+    Tcp_server(Tcp_link &keeper, Downlinks *downlinks, Eui eui, const Device_params &params);
     ~Tcp_server() override;
 
     void shutdown_server();
@@ -43,12 +44,16 @@ public:
     void shutdown_client();
     // The network server refused a message of this client: the client goes.
     void downlink_refused() override;
-    // The link is gone: nothing is handed to it or told to it any more.
-    void forget_link() { link = nullptr; }
+    // The link and the keeper are gone: nothing is handed to them or told to them any more.
+    void forget_link()
+    {
+        keeper = nullptr;
+        downlinks = nullptr;
+    }
 
+    Eui modem() const { return eui; }
     std::int32_t frame_limit() const { return max_frame; }
     std::uint16_t port() const { return tcp_port; }
-    // Read by the user interface thread under state_mutex.
     bool has_client() const { return client != nullptr; }
 
 private slots:
@@ -71,7 +76,8 @@ private:
     void notify_clients_changed(bool needed);
     QString prefix() const { return tcp_prefix(tcp_port); }
 
-    Tcp_link *link;
+    Tcp_link *keeper;
+    Downlinks *downlinks;
     const Eui eui;
     const std::int32_t max_frame;
     const std::uint16_t tcp_port;

@@ -3,16 +3,14 @@
 #include "base/build_info.h"
 #include "base/log.h"
 #include "config/devices.h"
-#include "link/ws_connection.h"
+#include "exchange/engine.h"
 #include "shared/shared_state.h"
-#include "tcp/tcp_server.h"
 #include "ui/device_fields.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/error_box.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
-#include "ui/main_window.h"
 #include "ui/resources_for_editing.h"
 
 #include <QComboBox>
@@ -39,15 +37,15 @@ constexpr unsigned module = 3;
 std::vector<Devices_table::Row_status> status_of(const std::vector<Eui> &euis, bool with_names)
 {
     std::vector<Devices_table::Row_status> status(euis.size());
-    auto server = tcp_servers.cbegin();
+    auto server = port_views.cbegin();
     auto listed = reachable_modems.cbegin();
     for (std::size_t i = 0; i < euis.size(); ++i) {
         const Eui eui = euis[i];
-        while (server != tcp_servers.cend() && server.key() < eui)
+        while (server != port_views.cend() && server.key() < eui)
             ++server;
-        if (server != tcp_servers.cend() && server.key() == eui) {
+        if (server != port_views.cend() && server.key() == eui) {
             status[i].available = true;
-            status[i].client = server.value()->has_client();
+            status[i].client = server.value().client;
         }
         if (!with_names)
             continue;
@@ -63,7 +61,7 @@ std::vector<Devices_table::Row_status> status_of(const std::vector<Eui> &euis, b
 
 }
 
-Dialog_devices::Dialog_devices(QWidget *parent)
+Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     : QDialog(parent, Resources_for_editing::window_flags)
 {
     const Resources_for_editing &res = Resources_for_editing::get();
@@ -105,12 +103,10 @@ Dialog_devices::Dialog_devices(QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &Dialog_devices::reject);
     connect(table, &QTableView::doubleClicked, this, &Dialog_devices::on_double_click);
 
-    // Made under the lock, so the link cannot go away while it is being wired.
-    QMutexLocker lock(&state_mutex);
-    if (Ws_connection *link = registered_ws_connection) {
-        connect(this, &Dialog_devices::update_servers, link, &Ws_connection::update_servers);
-        connect(link, &Ws_connection::servers_changed, this, &Dialog_devices::on_servers_changed);
-        connect(link, &Ws_connection::clients_changed, this, &Dialog_devices::on_clients_changed);
+    if (engine) {
+        connect(this, &Dialog_devices::update_servers, engine, &Engine::update_servers);
+        connect(engine, &Engine::servers_changed, this, &Dialog_devices::on_servers_changed);
+        connect(engine, &Engine::clients_changed, this, &Dialog_devices::on_clients_changed);
     }
 }
 
@@ -244,15 +240,8 @@ void Dialog_devices::changed(bool count_changed)
         report_exception(e, this);
     }
     emit update_servers();
-    if (count_changed) {
-        Main_window *window = nullptr;
-        {
-            QMutexLocker lock(&state_mutex);
-            window = registered_main_window;
-        }
-        if (window != nullptr)
-            window->update_served_count();
-    }
+    if (count_changed)
+        emit served_count_changed();
     refresh();
 }
 

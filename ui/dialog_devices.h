@@ -7,25 +7,29 @@
 
 #include <functional>
 
+class Engine;
 class QLineEdit;
 class QModelIndex;
 class QStandardItem;
 
 // The list of served modems with the live state of each, and the buttons that add,
 // change and delete entries. Every change is saved to the devices file at once and
-// makes the server link start, replace or stop TCP servers.
+// makes the servers start, replace or stop through the engine's relays (without an
+// engine, nothing is told and the status shows what the shared state holds).
 class Dialog_devices : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(Dialog_devices)
 
 public:
-    explicit Dialog_devices(QWidget *parent);
+    explicit Dialog_devices(QWidget *parent, Engine *engine = nullptr);
     ~Dialog_devices() override;
 
     Devices_table &table_view() const { return *table; }
 
 signals:
     void update_servers();
+    // A modem was added or deleted.
+    void served_count_changed();
 
 private slots:
     void on_filter_field_changed(int index);

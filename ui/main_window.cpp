@@ -259,7 +259,8 @@ QString Main_window::status_text() const
 void Main_window::on_btn_devices_clicked()
 {
     try {
-        Dialog_devices dialog(this);
+        Dialog_devices dialog(this, &engine);
+        connect(&dialog, &Dialog_devices::served_count_changed, this, &Main_window::update_served_count);
         dialog.exec();
     } catch (const std::exception &e) {
         report_exception(e, this);

@@ -79,7 +79,6 @@ private slots:
 
 private:
     void start_ready();
-    Ws_connection *link() const;
 
     QTemporaryDir dir;
     std::unique_ptr<Engine> engine;
@@ -121,12 +120,6 @@ void Tst_device_polling::start_ready()
 {
     engine->start();
     QTRY_COMPARE_WITH_TIMEOUT(link_state(), quint8(link_started | link_ready), 5000);
-}
-
-Ws_connection *Tst_device_polling::link() const
-{
-    QMutexLocker lock(&state_mutex);
-    return registered_ws_connection;
 }
 
 // Served and reachable modems get a server each; the next lists take one away and add one.
@@ -192,16 +185,20 @@ void Tst_device_polling::edit_replaces_only_changed_server()
     auto client_a = connect_client(port_a);
     auto client_b = connect_client(port_b);
     QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
-    Tcp_server *const old_a = server_of(eui_a);
-    Tcp_server *const old_b = server_of(eui_b);
+    QVERIFY(port_view_of(eui_a).client && port_view_of(eui_b).client);
 
     serve(eui_a, port_a, 60);
     QSignalSpy a_closed(client_a.get(), &QTcpSocket::disconnected);
-    QMetaObject::invokeMethod(link(), "update_servers", Qt::QueuedConnection);
+    engine->update_servers();
     QVERIFY(a_closed.wait(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(server_of(eui_a) && server_of(eui_a) != old_a, 5000);
-    QCOMPARE(server_of(eui_b), old_b);
+    // The new server of a has no client; b's kept its own.
+    QTRY_VERIFY_WITH_TIMEOUT(!port_view_of(eui_a).client, 5000);
+    QCOMPARE(port_view_of(eui_a).port, port_a);
+    QVERIFY(port_view_of(eui_b).client);
     QCOMPARE(client_b->state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(log_contents().count(QStringLiteral("] tcp%1.shutdown_server_ok\n").arg(port_a)), 1,
+                              5000);
+    QVERIFY(!log_contents().contains(QStringLiteral("] tcp%1.shutdown_server\n").arg(port_b)));
 
     // The new server listens on the same port.
     auto again = connect_client(port_a);
@@ -231,7 +228,7 @@ void Tst_device_polling::refused_downlink_closes_only_its_client()
     QTRY_COMPARE_WITH_TIMEOUT(client_b->bytesAvailable(), qint64(6), 5000);
     QCOMPARE(client_b->readAll(), QByteArray("echoed"));
     QCOMPARE(sim->connections_accepted(), 1);
-    QCOMPARE(server_of(eui_a) != nullptr, true);
+    QCOMPARE(port_view_of(eui_a).port, port_a);
 }
 
 // Late replies: the downlinks of two clients and the device-list requests take turns.
@@ -301,11 +298,7 @@ void Tst_device_polling::shutdown_with_clients()
     QSignalSpy a_closed(client_a.get(), &QTcpSocket::disconnected);
     QSignalSpy b_closed(client_b.get(), &QTcpSocket::disconnected);
     QSignalSpy finished(engine.get(), &QThread::finished);
-    {
-        QMutexLocker lock(&state_mutex);
-        state_flags |= shutdown_requested;
-    }
-    QMetaObject::invokeMethod(link(), "on_shutdown", Qt::QueuedConnection);
+    engine->on_shutdown();
     QTRY_COMPARE_WITH_TIMEOUT(a_closed.count(), 1, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(b_closed.count(), 1, 5000);
     // The clients close their side; the servers go and the thread ends.

@@ -74,7 +74,7 @@ bool link_registered()
 int running_servers()
 {
     QMutexLocker lock(&state_mutex);
-    return tcp_servers.size();
+    return port_views.size();
 }
 
 QPushButton *button(QWidget &parent, const QString &text)
@@ -131,7 +131,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(link_registered(), wait_ms);
 
         // Opened while the link is down: blank status, filled once the link comes up.
-        Dialog_devices dialog(nullptr);
+        Dialog_devices dialog(nullptr, &engine);
+        // As the window's "Список" wires it.
+        connect(&dialog, &Dialog_devices::served_count_changed, &window, &Main_window::update_served_count);
         const QString mark = QStringLiteral("√");
         QCOMPARE(cell(dialog, 0, 3), QStringLiteral(" "));
         QCOMPARE(cell(dialog, 0, 5), QStringLiteral(" "));
@@ -210,11 +212,13 @@ private slots:
         QCOMPARE(running_servers(), 1);
         {
             QMutexLocker lock(&state_mutex);
-            QVERIFY(!tcp_servers.contains(served_eui));
+            QVERIFY(!port_views.contains(served_eui));
         }
         QVERIFY(accepts(ports[0]));
 
-        Dialog_devices dialog(nullptr);
+        Dialog_devices dialog(nullptr, &engine);
+        // As the window's "Список" wires it.
+        connect(&dialog, &Dialog_devices::served_count_changed, &window, &Main_window::update_served_count);
         QCOMPARE(cell(dialog, 0, 1), QStringLiteral("0"));
         QCOMPARE(cell(dialog, 0, 3), QStringLiteral(" "));
         QCOMPARE(cell(dialog, 0, 5), QStringLiteral("meter"));

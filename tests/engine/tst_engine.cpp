@@ -207,7 +207,6 @@ void Tst_engine::link_reports_reach_main_thread_data()
 {
     QTest::addColumn<QByteArray>("link_signal");
     QTest::newRow("servers") << QByteArray("servers_changed");
-    QTest::newRow("clients") << QByteArray("clients_changed");
     QTest::newRow("fatal") << QByteArray("fatal_error");
 }
 

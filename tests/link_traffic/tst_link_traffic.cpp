@@ -1,12 +1,16 @@
 #include "link/link_servers.h"
 #include "link/link_traffic.h"
 #include "link/link_wire.h"
+#include "link/server_commands.h"
+#include "shared/shared_state.h"
 
+#include <QSignalSpy>
 #include <QtTest>
 
+#include <thread>
 #include <utility>
 
-// The traffic of an authorised link between recording stand-ins for the connection and the
+// The traffic of an authorised link between recording stand-ins for the wire and the
 // servers: no socket, no thread, no TCP server.
 
 namespace {
@@ -14,38 +18,23 @@ namespace {
 class Recording_wire : public Link_wire {
 public:
     QStringList calls;
-    bool polling = true;
 
-    void send_devlist() override { calls << QStringLiteral("devlist"); }
-    void send_downlink(const Downlink &message) override
+    bool send(Command_kind kind, const QString &text) override
     {
-        calls << QStringLiteral("downlink %1 %2").arg(message.eui).arg(QString::fromLatin1(message.data));
+        calls << (kind == Command_kind::get_device_appdata_req ? QStringLiteral("devlist") : text);
+        return true;
     }
-    void wire_free() override { calls << QStringLiteral("free"); }
     void reply_read() override { calls << QStringLiteral("read"); }
-    bool start_polling() override
-    {
-        calls << QStringLiteral("poll");
-        return polling;
-    }
-    void notify_servers_changed() override { calls << QStringLiteral("servers changed"); }
+    void free() override { calls << QStringLiteral("free"); }
 };
 
 class Recording_servers : public Link_servers {
 public:
     QStringList calls;
 
-    bool reconcile(bool after_list) override
-    {
-        calls << QStringLiteral("reconcile %1").arg(after_list);
-        return true;
-    }
-    bool link_dropped() override { return false; }
-    bool deliver_modem_data(quint64 eui, const QByteArray &data, bool, quint32) override
-    {
-        calls << QStringLiteral("deliver %1 %2").arg(eui).arg(QString::fromLatin1(data));
-        return eui == 7;
-    }
+    void reconcile(bool after_list) override { calls << QStringLiteral("reconcile %1").arg(after_list); }
+    void link_dropped() override {}
+    bool deliver_modem_data(quint64, const QByteArray &, bool, quint32) override { return false; }
     void link_at_rest() override {}
 };
 
@@ -54,6 +43,11 @@ public:
     int refused = 0;
     void downlink_refused() override { ++refused; }
 };
+
+QString downlink(quint64 eui, const char *data)
+{
+    return send_data_req_text(eui, data, qstrlen(data));
+}
 
 } // namespace
 
@@ -71,6 +65,7 @@ private slots:
     {
         wire = Recording_wire();
         servers = Recording_servers();
+        reset_shared_state();
     }
 
     // The first list goes at once; a tick while a list waits or is on the wire is dropped.
@@ -78,46 +73,61 @@ private slots:
     {
         Link_traffic traffic(wire, servers);
         traffic.authorised();
-        QCOMPARE(take_calls(), QStringList({"read", "poll", "devlist"}));
+        QCOMPARE(take_calls(), QStringList({"read", "devlist"}));
         traffic.on_period_tick();
         QVERIFY(wire.calls.isEmpty());
         traffic.devices_list_complete();
-        QCOMPARE(take_calls(), QStringList({"read", "servers changed", "free"}));
+        QCOMPARE(take_calls(), QStringList({"read", "free"}));
         QCOMPARE(servers.calls, QStringList{"reconcile 1"});
         traffic.on_period_tick();
         traffic.on_period_tick();
         QCOMPARE(take_calls(), QStringList{"devlist"});
     }
 
-    // Polling that cannot start sends nothing: the link has stopped.
+    // The list read is installed where the window and the servers find it.
+    void device_list_installed()
+    {
+        Link_traffic traffic(wire, servers);
+        traffic.devices_listed({{7, QStringLiteral("seven")}});
+        QCOMPARE(reachable_modems.size(), 1);
+        QCOMPARE(reachable_modems.at(0).name, QStringLiteral("seven"));
+    }
+
+    // Polling that cannot start (here: a thread without an event loop) sends nothing and
+    // stops the link.
     void no_list_when_polling_fails()
     {
-        wire.polling = false;
-        Link_traffic traffic(wire, servers);
-        traffic.authorised();
-        QCOMPARE(take_calls(), QStringList({"read", "poll"}));
+        std::thread([this] {
+            Link_traffic traffic(wire, servers);
+            QSignalSpy fatal(&traffic, &Link_traffic::fatal);
+            traffic.authorised();
+            QCOMPARE(fatal.count(), 1);
+        }).join();
+        QCOMPARE(take_calls(), QStringList{"read"});
     }
 
     // Messages wait for the wire; a refusal reaches the origin of the message, unless that
-    // has been detached meanwhile.
+    // has been detached meanwhile. Before authorisation a message is dropped unsent.
     void downlinks_one_at_a_time()
     {
         Link_traffic traffic(wire, servers);
         Origin first;
         Origin second;
+        QVERIFY(traffic.enqueue_message(Downlink{9, "early", &first}));
+        QCOMPARE(traffic.send_queue().waiting(), 0);
         traffic.authorised();
         take_calls();
         QVERIFY(traffic.enqueue_message(Downlink{1, "a", &first}));
         QVERIFY(traffic.enqueue_message(Downlink{2, "b", &second}));
         QVERIFY(wire.calls.isEmpty());
         traffic.devices_list_complete();
-        QCOMPARE(take_calls(), QStringList({"read", "servers changed", "downlink 1 a"}));
+        QCOMPARE(take_calls(), QStringList({"read", downlink(1, "a")}));
         quint64 eui = 0;
         QVERIFY(traffic.in_flight_owner(eui));
         QCOMPARE(eui, quint64(1));
         traffic.command_complete(false);
         QCOMPARE(first.refused, 1);
-        QCOMPARE(take_calls(), QStringList({"read", "downlink 2 b"}));
+        QCOMPARE(take_calls(), QStringList({"read", downlink(2, "b")}));
         traffic.detach_messages_of(&second);
         QVERIFY(!traffic.in_flight_owner(eui));
         traffic.command_complete(false);
@@ -125,7 +135,7 @@ private slots:
         QCOMPARE(take_calls(), QStringList({"read", "free"}));
     }
 
-    // A link that went down forgets its messages and asks for the list afresh.
+    // A link that went down forgets its messages, and carries nothing until authorised again.
     void clear_forgets_everything()
     {
         Link_traffic traffic(wire, servers);
@@ -135,17 +145,10 @@ private slots:
         traffic.clear();
         QCOMPARE(traffic.send_queue().waiting(), 0);
         take_calls();
-        traffic.on_period_tick();
-        QCOMPARE(take_calls(), QStringList{"devlist"});
-    }
-
-    // Uplink data go to the servers, which say whether a server took them.
-    void uplink_goes_to_the_servers()
-    {
-        Link_traffic traffic(wire, servers);
-        QVERIFY(traffic.deliver_modem_data(7, "up", false, 0));
-        QVERIFY(!traffic.deliver_modem_data(8, "up", false, 0));
-        QCOMPARE(servers.calls, QStringList({"deliver 7 up", "deliver 8 up"}));
+        QVERIFY(traffic.enqueue_message(Downlink{1, "b", &origin}));
+        QCOMPARE(traffic.send_queue().waiting(), 0);
+        traffic.authorised();
+        QCOMPARE(take_calls(), QStringList({"read", "devlist"}));
     }
 };
 

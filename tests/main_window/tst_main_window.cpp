@@ -132,11 +132,11 @@ static QColor colour(const QLabel *label)
     return label->palette().color(QPalette::WindowText);
 }
 
-static void set_tcp_servers(int count)
+static void set_port_views(int count)
 {
-    tcp_servers.clear();
+    port_views.clear();
     for (int i = 0; i < count; ++i)
-        tcp_servers.insert(0x1000 + i, nullptr);
+        port_views.insert(0x1000 + i, Port_view{});
 }
 
 void Tst_main_window::starts_with_no_link()
@@ -218,7 +218,7 @@ void Tst_main_window::counts_appear_only_when_ready()
 {
     change_from_link([] {
         state_flags |= link_started;
-        set_tcp_servers(1);
+        set_port_views(1);
         clients_count = 1;
     }, true);
     QTRY_COMPARE_WITH_TIMEOUT(label("state")->text(), QStringLiteral("старт"), 10000);
@@ -229,7 +229,7 @@ void Tst_main_window::counts_appear_only_when_ready()
 
     change_from_link([] {
         state_flags = (state_flags & ~link_started) | link_ready;
-        set_tcp_servers(2);
+        set_port_views(2);
         clients_count = 1;
     }, true);
     QTRY_COMPARE_WITH_TIMEOUT(label("state")->text(), QStringLiteral("есть"), 10000);
@@ -241,7 +241,7 @@ void Tst_main_window::counts_appear_only_when_ready()
 
     change_from_link([] {
         state_flags &= ~link_ready;
-        set_tcp_servers(0);
+        set_port_views(0);
         clients_count = 0;
     }, true);
     QTRY_COMPARE_WITH_TIMEOUT(label("state")->text(), QStringLiteral("нет"), 10000);
@@ -255,7 +255,7 @@ void Tst_main_window::burst_gives_one_update_with_final_counts()
     for (int i = 1; i <= 50; ++i) {
         change_from_link([i] {
             state_flags |= link_ready;
-            set_tcp_servers(i % 7);
+            set_port_views(i % 7);
             clients_count = i % 5;
         }, true);
     }
@@ -269,7 +269,7 @@ void Tst_main_window::burst_gives_one_update_with_final_counts()
     }
 
     // Once taken in, the next change is announced again.
-    change_from_link([] { set_tcp_servers(6); }, true);
+    change_from_link([] { set_port_views(6); }, true);
     QCOMPARE(servers_emitted, 2);
     QTRY_COMPARE_WITH_TIMEOUT(label("reachable")->text(), QStringLiteral("6"), 10000);
 }
@@ -289,7 +289,7 @@ void Tst_main_window::clients_change_while_not_ready_is_kept_for_later()
 
     change_from_link([] {
         state_flags = (state_flags & ~link_started) | link_ready;
-        set_tcp_servers(4);
+        set_port_views(4);
     }, true);
     QTRY_COMPARE_WITH_TIMEOUT(label("clients")->text(), QStringLiteral("3"), 10000);
     QCOMPARE(label("reachable")->text(), QStringLiteral("4"));
@@ -305,7 +305,7 @@ void Tst_main_window::served_count_follows_the_devices_list()
     QCOMPARE(label("served")->text(), QStringLiteral("2"));
     add_served(0x0000000000000042ULL, 4042);
     add_served(0x0000000000000043ULL, 4043);
-    registered_main_window->update_served_count();
+    window->update_served_count();
     QCOMPARE(label("served")->text(), QStringLiteral("4"));
 }
 

@@ -1,7 +1,6 @@
 #include "config/devices.h"
 #include "config/served_devices_model.h"
 #include "exchange/modem_servers.h"
-#include "link/send_queue.h"
 #include "shared/shared_state.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"
@@ -49,7 +48,7 @@ private:
         add_served(eui_a, port);
         list({eui_a});
         servers.reconcile(true);
-        server = server_of(eui_a);
+        server = servers.server_of(eui_a);
         QVERIFY(server);
         client.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(client.waitForConnected(5000));
@@ -74,7 +73,9 @@ private slots:
         add_served(eui_b, port_b);
         list({eui_a});
         Modem_servers servers;
-        QVERIFY(servers.reconcile(true));
+        QSignalSpy changed(&servers, &Modem_servers::servers_changed);
+        servers.reconcile(true);
+        QCOMPARE(changed.count(), 1);
         QCOMPARE(link_state(), quint8(link_started | link_ready));
         QCOMPARE(server_euis(), QList<quint64>{eui_a});
         QCOMPARE(servers.alive(), 2);
@@ -84,13 +85,14 @@ private slots:
         QCOMPARE(server_euis(), QList<quint64>({eui_a, eui_b}));
         QCOMPARE(servers.alive(), 3);
 
-        const QPointer<Tcp_server> old_a = server_of(eui_a);
+        const QPointer<Tcp_server> old_a = servers.server_of(eui_a);
         const quint16 moved = free_port();
         QVERIFY(moved && moved != port_b);
         served_model.replace(eui_a, {eui_a, Device_params{51, moved}});
         servers.reconcile(false);
         QVERIFY(!old_a);
-        QCOMPARE(server_of(eui_a)->port(), moved);
+        QCOMPARE(servers.server_of(eui_a)->port(), moved);
+        QCOMPARE(port_view_of(eui_a).port, moved);
 
         list({eui_b});
         servers.reconcile(false);
@@ -141,12 +143,18 @@ private slots:
         QTRY_VERIFY(!server);
     }
 
-    // Without a link a client's messages are taken and dropped unsent.
-    void no_link_drops_messages()
+    // The window's view of a server follows its client, but not once a successor has taken
+    // the modem over.
+    void views_follow_clients()
     {
         Modem_servers servers;
-        QVERIFY(servers.enqueue_message(Downlink{eui_a, "x", nullptr}));
-        QCOMPARE(servers.modem_cap(), Send_queue::default_modem_cap);
+        serve_a_client(servers);
+        QVERIFY(port_view_of(eui_a).client);
+        served_model.replace(eui_a, {eui_a, Device_params{60, port_view_of(eui_a).port}});
+        servers.reconcile(false);
+        QVERIFY(!port_view_of(eui_a).client);
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!port_view_of(eui_a).client);
     }
 };
 

@@ -57,7 +57,7 @@ int clients()
 bool has_server(Eui eui)
 {
     QMutexLocker lock(&state_mutex);
-    return tcp_servers.contains(eui);
+    return port_views.contains(eui);
 }
 
 // A connected socket to `to`, from the local address `from` unless that is null.
@@ -98,7 +98,7 @@ private:
         link.reset(new Recording_tcp_link);
         port = free_port();
         QVERIFY(port);
-        server = new Tcp_server(*link, eui, Device_params{51, port});
+        server = new Tcp_server(*link, link.get(), eui, Device_params{51, port});
     }
 
     // The whole program but the window: its link to the simulator and an echo modem behind it.
@@ -207,7 +207,7 @@ private slots:
         link.reset(new Recording_tcp_link);
         port = free_port();
         try {
-            new Tcp_server(*link, eui, Device_params{51, port});
+            new Tcp_server(*link, link.get(), eui, Device_params{51, port});
             QFAIL("no error for an address that is not this machine's");
         } catch (const Err &e) {
             QVERIFY2(e.message().startsWith(QStringLiteral("Не удалось создать серверный сокет, слушающий порт TCP %1 "

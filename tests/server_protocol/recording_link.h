@@ -1,15 +1,19 @@
 #pragma once
 
 #include "link/link_events.h"
+#include "link/link_servers.h"
+#include "shared/shared_state.h"
 
 #include <QByteArray>
 #include <QSet>
 #include <QStringList>
 
-// Stands in for the link: records every call the handlers make.
-class Recording_link : public Link_events {
+// Stands in for the link and the servers: records every call the handlers make, and
+// installs a device list as the link does.
+class Recording_link : public Link_events, public Modem_uplinks {
 public:
     void authorised() override { calls << QStringLiteral("authorised"); }
+    void devices_listed(QVector<Server_device> devices) override { reachable_modems.swap(devices); }
     void devices_list_complete() override { calls << QStringLiteral("devices_list_complete"); }
     void command_complete(bool status) override
     {

@@ -58,7 +58,7 @@ void Tst_server_protocol::init()
 
 QString Tst_server_protocol::read(const QString &text, Handler handler)
 {
-    Server_protocol protocol(link);
+    Server_protocol protocol(link, link);
     try {
         protocol.read(text, handler);
     } catch (const Err &e) {
@@ -342,7 +342,7 @@ void Tst_server_protocol::append_status_without_owner()
 
 void Tst_server_protocol::unexpected_message()
 {
-    Server_protocol protocol(link);
+    Server_protocol protocol(link, link);
     QVERIFY_EXCEPTION_THROWN(protocol.read(QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":true}"),
                                            &Server_protocol::handle_unexpected),
                              Debug);

@@ -103,8 +103,8 @@ void Tst_shared_state::registration()
 
     QCOMPARE(window->receivers(SIGNAL(shutdown())), 0);
     QCOMPARE(pending_bits(), quint8(0));
-    QCOMPARE(registered_main_window, static_cast<Main_window *>(window.get()));
-    QCOMPARE(registered_ws_connection, link.get());
+    QCOMPARE(registered_main_window, static_cast<QObject *>(window.get()));
+    QCOMPARE(registered_ws_connection, static_cast<QObject *>(link.get()));
 
     link.reset();
     window.reset();
@@ -149,7 +149,7 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
             QMutexLocker lock(&state_mutex);
             state_flags |= link_ready;
             clients_count = i;
-            tcp_servers.insert(quint64(i), nullptr);
+            port_views.insert(quint64(i), Port_view{});
             must_emit = servers ? note_servers_changed() : note_clients_changed();
         }
         if (must_emit) {
@@ -176,7 +176,7 @@ void Tst_shared_state::burst_of_changes_is_one_notification()
     QCOMPARE(window.shown().clients, changes + 1);
 
     QMutexLocker lock(&state_mutex);
-    tcp_servers.clear();
+    port_views.clear();
 }
 
 void Tst_shared_state::clients_while_link_not_ready()
@@ -198,7 +198,7 @@ void Tst_shared_state::second_window_fails()
 {
     Main_window first(engine);
     QVERIFY_EXCEPTION_THROWN(Main_window second(engine), Debug);
-    QCOMPARE(registered_main_window, &first);
+    QCOMPARE(registered_main_window, static_cast<QObject *>(&first));
     QVERIFY(log_contents().contains(unexpected_error_text(place_code(2, 203))));
     QVERIFY(log_contents().contains(QStringLiteral("Неожиданная ошибка №2.203.")));
 }
@@ -208,7 +208,7 @@ void Tst_shared_state::second_link_fails()
     Modem_servers servers;
     Ws_connection first(servers);
     QVERIFY_EXCEPTION_THROWN(Ws_connection second(servers), Debug);
-    QCOMPARE(registered_ws_connection, &first);
+    QCOMPARE(registered_ws_connection, static_cast<QObject *>(&first));
     QVERIFY(log_contents().contains(QStringLiteral("Неожиданная ошибка №7.108.")));
 }
 

@@ -4,6 +4,7 @@
 #include "base/err.h"
 #include "base/log.h"
 #include "link/link_events.h"
+#include "link/link_servers.h"
 #include "link/server_protocol.h"
 #include "lora_sim/sim_console.h"
 #include "lora_sim/sim_server.h"
@@ -91,9 +92,10 @@ QList<QByteArray> join_groups(const QList<QJsonObject> &rx)
 }
 
 // Hands the uplink packets the program's reader delivers to the program's own reassembly.
-class Reassembling_link : public Link_events {
+class Reassembling_link : public Link_events, public Modem_uplinks {
 public:
     void authorised() override { calls << QStringLiteral("authorised"); }
+    void devices_listed(QVector<Server_device> devices) override { reachable_modems.swap(devices); }
     void devices_list_complete() override { calls << QStringLiteral("devices_list_complete"); }
     void command_complete(bool status) override { calls << QStringLiteral("command_complete %1").arg(status); }
     bool in_flight_owner(quint64 &eui) const override
@@ -824,7 +826,7 @@ void Tst_simulator::program_reads_what_the_simulator_writes()
     QTRY_COMPARE(join_groups(client.with_cmd("rx")), QList<QByteArray>{payload});
 
     Reassembling_link link;
-    Server_protocol protocol(link);
+    Server_protocol protocol(link, link);
     try {
         protocol.read(client.texts.at(0), &Server_protocol::handle_auth_resp);
         protocol.read(client.texts.at(1), &Server_protocol::handle_devlist_resp);

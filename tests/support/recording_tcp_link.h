@@ -9,16 +9,17 @@
 #include <algorithm>
 #include <utility>
 
-// A link for a Tcp_server on its own: no Engine, no thread, no WebSocket. It keeps the
-// messages handed to it as they came, takes them while fewer than `cap` wait, and notes
-// what the server asks of it.
-class Recording_tcp_link : public Tcp_link {
+// The link and the keeper of a Tcp_server on its own: no Engine, no thread, no WebSocket.
+// It keeps the messages handed to it as they came, takes them while fewer than `cap` wait,
+// and notes what the server tells it.
+class Recording_tcp_link : public Tcp_link, public Downlinks {
 public:
     QVector<Downlink> messages;
     QVector<const Downlink_origin *> dropped;
     QVector<const Downlink_origin *> detached;
     int cap = 64;
     int clients_told = 0;
+    bool client_noted = false;
     int out_of_descriptors_told = 0;
     int alive = 1;
     QSet<Tcp_server *> servers;
@@ -46,7 +47,8 @@ public:
         }
     }
     int modem_cap() const override { return cap; }
-    void clients_changed() override { ++clients_told; }
+    void note_client(const Tcp_server *, bool connected) override { client_noted = connected; }
+    void client_count_changed() override { ++clients_told; }
     void server_started(Tcp_server *server) override
     {
         servers.insert(server);

@@ -75,13 +75,13 @@ quint8 link_state()
 QList<quint64> server_euis()
 {
     QMutexLocker lock(&state_mutex);
-    return tcp_servers.keys();
+    return port_views.keys();
 }
 
-Tcp_server *server_of(quint64 eui)
+Port_view port_view_of(quint64 eui)
 {
     QMutexLocker lock(&state_mutex);
-    return tcp_servers.value(eui, nullptr);
+    return port_views.value(eui);
 }
 
 void reset_process_state()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/err.h"
+#include "shared/shared_state.h"
 
 #include <QByteArray>
 #include <QList>
@@ -9,7 +10,6 @@
 
 class QTcpSocket;
 class QTemporaryDir;
-class Tcp_server;
 
 // Fixtures shared by the test programs.
 
@@ -30,10 +30,11 @@ void log_per_test(const QTemporaryDir &dir);
 quint16 free_port();
 
 // Read under state_mutex: link_started and link_ready of state_flags, the EUIs of the running
-// TCP servers in ascending order, and the server of one EUI (null when none runs).
+// TCP servers in ascending order, and what the window shows of one of them (port 0 when none
+// runs).
 quint8 link_state();
 QList<quint64> server_euis();
-Tcp_server *server_of(quint64 eui);
+Port_view port_view_of(quint64 eui);
 
 // Settings, served devices and the state shared with the exchange thread back to those
 // of a fresh process, for test programs that run many cases in one process.

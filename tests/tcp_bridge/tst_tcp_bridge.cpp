@@ -60,7 +60,7 @@ const QString send_data_req = QStringLiteral("send_data_req");
 bool has_server(Eui eui)
 {
     QMutexLocker lock(&state_mutex);
-    return tcp_servers.contains(eui);
+    return port_views.contains(eui);
 }
 
 int clients()
@@ -167,10 +167,10 @@ private:
         return pair;
     }
 
-    // What the devices dialog does after an edit: the link reconciles its servers at once.
+    // What the devices dialog does after an edit: the servers follow at once.
     void reconcile_now()
     {
-        QMetaObject::invokeMethod(registered_ws_connection, "update_servers", Qt::QueuedConnection);
+        engine->update_servers();
     }
 
     // A connected client of the modem's port.

@@ -71,7 +71,7 @@ private:
     {
         port = free_port();
         QVERIFY(port);
-        server = new Tcp_server(*link, eui, Device_params{max_frame, port});
+        server = new Tcp_server(*link, link.get(), eui, Device_params{max_frame, port});
         QCOMPARE(link->alive, 2);
     }
 
@@ -175,12 +175,10 @@ private slots:
     void clients_counted_without_telling_a_link_that_is_down()
     {
         Modem_servers servers;
-        Ws_connection down(servers);
-        servers.attach(down);
-        QSignalSpy told(&down, &Ws_connection::clients_changed);
+        QSignalSpy told(&servers, &Modem_servers::clients_changed);
         port = free_port();
         QVERIFY(port);
-        server = new Tcp_server(servers, eui, Device_params{51, port});
+        server = new Tcp_server(servers, nullptr, eui, Device_params{51, port});
         auto client = connect_client();
         QVERIFY(client);
         QTRY_COMPARE(clients(), 1);
@@ -391,7 +389,7 @@ private slots:
         QVERIFY(holder.listen(QHostAddress::Any, 0));
         port = holder.serverPort();
         try {
-            new Tcp_server(*link, eui, Device_params{51, port});
+            new Tcp_server(*link, link.get(), eui, Device_params{51, port});
             QFAIL("no error for a busy port");
         } catch (const Err &e) {
             QVERIFY(e.message().startsWith(
@@ -435,7 +433,7 @@ private slots:
         port = free_port();
         QVERIFY(port);
         const size_t before = mallinfo2().uordblks;
-        server = new Tcp_server(*link, eui, Device_params{51, port});
+        server = new Tcp_server(*link, link.get(), eui, Device_params{51, port});
         const size_t after_construction = mallinfo2().uordblks;
         qInfo("Tcp_server: %zu bytes of object, %zu of heap at construction", sizeof(Tcp_server),
               after_construction - before);

@@ -145,7 +145,7 @@ void Tst_ws_connection::start_ready(Script_server &server)
 Ws_connection *Tst_ws_connection::link() const
 {
     QMutexLocker lock(&state_mutex);
-    return registered_ws_connection;
+    return qobject_cast<Ws_connection *>(registered_ws_connection);
 }
 
 // The texts of the log entries, without their time stamps and separating blank lines.
@@ -535,7 +535,7 @@ void Tst_ws_connection::one_command_on_the_wire()
         connection,
         [connection] {
             for (int i = 0; i < 3; ++i)
-                connection->enqueue_message(Downlink{0x0011223344556677u, QByteArray("\x01\xab"), nullptr});
+                connection->downlinks().enqueue_message(Downlink{0x0011223344556677u, QByteArray("\x01\xab"), nullptr});
         },
         Qt::BlockingQueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(server.received(QStringLiteral("send_data_req")), 3, 10000);
