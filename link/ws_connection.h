@@ -34,7 +34,6 @@ public:
 
     // Where the servers' clients hand their messages.
     Downlinks &downlinks() { return traffic; }
-    const Send_queue &send_queue() const { return traffic.send_queue(); }
 
 signals:
     // The link's state as the window shows it has changed.
