@@ -1,5 +1,6 @@
 #include "ui/device_fields.h"
 
+#include "ui/device_texts.h"
 #include "ui/field_readers.h"
 #include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
@@ -109,12 +110,12 @@ Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_
 
 Device_entry Device_fields::read() const
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Device_texts &texts = Device_texts::get();
     Device_entry entry;
-    entry.eui = read_hex64(eui_field->text(), res.eui_label, std::numeric_limits<Eui>::max());
+    entry.eui = read_hex64(eui_field->text(), texts.eui_label, std::numeric_limits<Eui>::max());
     entry.params.tcp_port = static_cast<std::uint16_t>(
-        read_decimal(port_field->text(), res.port_label, min_served_port, max_port));
+        read_decimal(port_field->text(), texts.port_label, min_served_port, max_port));
     entry.params.max_frame = static_cast<std::int32_t>(
-        read_decimal(frame_field->text(), res.frame_label, min_frame, max_frame));
+        read_decimal(frame_field->text(), texts.frame_label, min_frame, max_frame));
     return entry;
 }

@@ -1,6 +1,7 @@
 #include "ui/devices_table.h"
 
 #include "base/log.h"
+#include "ui/device_texts.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
@@ -34,6 +35,7 @@ const QString &blank()
 Devices_table::Devices_table(QWidget *parent)
     : Table_with_proxy(place_code(module, 1), parent)
 {
+    const Device_texts &texts = Device_texts::get();
     const Resources_for_editing &res = Resources_for_editing::get();
     setFont(font_small());
     QStandardItemModel &model = source();
@@ -42,9 +44,9 @@ Devices_table::Devices_table(QWidget *parent)
         const QString &text;
         const QString &tip;
     } headers[column_count] = {
-        {res.eui_label, res.eui_tip},       {res.port_header, res.port_tip},
-        {res.frame_header, res.frame_tip},  {res.avail_header, res.avail_tip},
-        {res.client_header, res.client_tip}, {res.name_label, res.name_tip},
+        {texts.eui_label, texts.eui_tip},       {texts.port_header, texts.port_tip},
+        {texts.frame_header, texts.frame_tip},  {res.avail_header, res.avail_tip},
+        {res.client_header, res.client_tip},    {texts.name_label, texts.name_tip},
     };
     for (int column = 0; column < column_count; ++column) {
         auto *header = new QStandardItem(headers[column].text);

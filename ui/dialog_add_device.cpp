@@ -1,6 +1,7 @@
 #include "ui/dialog_add_device.h"
 
 #include "base/log.h"
+#include "ui/device_texts.h"
 #include "ui/dialog_modems.h"
 #include "ui/error_box.h"
 #include "ui/fonts.h"
@@ -23,8 +24,9 @@ constexpr unsigned module = 4;
 }
 
 Dialog_add_device::Dialog_add_device(QWidget *parent)
-    : QDialog(parent, Resources_for_editing::window_flags)
+    : QDialog(parent, device_dialog_flags)
 {
+    const Device_texts &texts = Device_texts::get();
     const Resources_for_editing &res = Resources_for_editing::get();
     init_fonts(this);
     setWindowTitle(res.title_add);
@@ -35,11 +37,11 @@ Dialog_add_device::Dialog_add_device(QWidget *parent)
     pick->setAutoDefault(false);
     field_rows = std::make_unique<Device_fields>(
         *rows,
-        Device_fields::Row_setup{res.eui_label, res.eui_tip, eui_length},
-        Device_fields::Row_setup{res.port_label,
+        Device_fields::Row_setup{texts.eui_label, texts.eui_tip, eui_length},
+        Device_fields::Row_setup{texts.port_label,
                                  res.port_tip_new.arg(Resources_for_editing::first_port),
                                  port_length},
-        Device_fields::Row_setup{res.frame_label, res.frame_tip, frame_length},
+        Device_fields::Row_setup{texts.frame_label, texts.frame_tip, frame_length},
         pick);
     connect(pick, &QPushButton::clicked, this, &Dialog_add_device::on_btn_eui_clicked);
 

@@ -7,6 +7,7 @@
 #include "shared/shared_state.h"
 #include "tcp/tcp_server.h"
 #include "ui/device_fields.h"
+#include "ui/device_texts.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/error_box.h"
@@ -64,15 +65,17 @@ std::vector<Devices_table::Row_status> status_of(const std::vector<Eui> &euis, b
 }
 
 Dialog_devices::Dialog_devices(QWidget *parent)
-    : QDialog(parent, Resources_for_editing::window_flags)
+    : QDialog(parent, device_dialog_flags)
 {
+    const Device_texts &texts = Device_texts::get();
     const Resources_for_editing &res = Resources_for_editing::get();
     init_fonts(this);
     setWindowTitle(res.title_devices);
     auto *rows = new QVBoxLayout(this);
 
     const Filter_row filter_row =
-        add_filter_row(*rows, {res.eui_label, res.port_label, res.frame_label, res.name_label, res.all_fields});
+        add_filter_row(*rows, {texts.eui_label, texts.port_label, texts.frame_label, texts.name_label,
+                               res.all_fields});
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 

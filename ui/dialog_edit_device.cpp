@@ -1,6 +1,7 @@
 #include "ui/dialog_edit_device.h"
 
 #include "base/log.h"
+#include "ui/device_texts.h"
 #include "ui/error_box.h"
 #include "ui/fonts.h"
 #include "ui/resources_for_editing.h"
@@ -21,9 +22,10 @@ constexpr unsigned module = 5;
 }
 
 Dialog_edit_device::Dialog_edit_device(Eui eui, const Device_params &params, QWidget *parent)
-    : QDialog(parent, Resources_for_editing::window_flags)
+    : QDialog(parent, device_dialog_flags)
     , old_eui(eui)
 {
+    const Device_texts &texts = Device_texts::get();
     const Resources_for_editing &res = Resources_for_editing::get();
     init_fonts(this);
     setWindowTitle(res.title_edit);
@@ -31,9 +33,9 @@ Dialog_edit_device::Dialog_edit_device(Eui eui, const Device_params &params, QWi
     auto *rows = new QVBoxLayout(this);
     field_rows = std::make_unique<Device_fields>(
         *rows,
-        Device_fields::Row_setup{res.eui_label, res.eui_tip, 0},
-        Device_fields::Row_setup{res.port_label, res.port_tip, port_length},
-        Device_fields::Row_setup{res.frame_label, res.frame_tip, frame_length},
+        Device_fields::Row_setup{texts.eui_label, texts.eui_tip, 0},
+        Device_fields::Row_setup{texts.port_label, texts.port_tip, port_length},
+        Device_fields::Row_setup{texts.frame_label, texts.frame_tip, frame_length},
         nullptr);
     field_rows->eui_edit().setText(format_eui(eui));
     field_rows->port_edit().setText(QString::number(params.tcp_port));

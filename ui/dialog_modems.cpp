@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "shared/shared_state.h"
 #include "ui/device_fields.h"
+#include "ui/device_texts.h"
 #include "ui/error_box.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
@@ -77,14 +78,14 @@ std::vector<Modem_entry> modem_list(Modem_kind kind)
 Dialog_modems::Table::Table(QWidget *parent)
     : Table_with_proxy(place_code(module, 2), parent)
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Device_texts &texts = Device_texts::get();
     setFont(font_small());
     source().setColumnCount(column_count);
-    auto *eui_header = new QStandardItem(res.eui_label);
-    eui_header->setToolTip(res.eui_tip);
+    auto *eui_header = new QStandardItem(texts.eui_label);
+    eui_header->setToolTip(texts.eui_tip);
     source().setHorizontalHeaderItem(0, eui_header);
-    auto *name_header = new QStandardItem(res.name_label);
-    name_header->setToolTip(res.name_tip);
+    auto *name_header = new QStandardItem(texts.name_label);
+    name_header->setToolTip(texts.name_tip);
     source().setHorizontalHeaderItem(1, name_header);
 }
 
@@ -106,8 +107,9 @@ void Dialog_modems::Table::fill(const std::vector<Modem_entry> &list)
 }
 
 Dialog_modems::Dialog_modems(QWidget *parent)
-    : QDialog(parent, Resources_for_editing::window_flags)
+    : QDialog(parent, device_dialog_flags)
 {
+    const Device_texts &texts = Device_texts::get();
     const Resources_for_editing &res = Resources_for_editing::get();
     init_fonts(this);
     setWindowTitle(res.title_modems);
@@ -127,7 +129,7 @@ Dialog_modems::Dialog_modems(QWidget *parent)
     which_row->addWidget(which);
     which_row->addStretch();
 
-    const Filter_row filter_row = add_filter_row(*rows, {res.eui_label, res.name_label, res.all_fields});
+    const Filter_row filter_row = add_filter_row(*rows, {texts.eui_label, texts.name_label, res.all_fields});
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 

@@ -1,61 +1,9 @@
 #include "ui/resources_for_editing.h"
 
-#include <QCoreApplication>
-
 const Resources_for_editing &Resources_for_editing::get()
 {
     static const Resources_for_editing resources;
     return resources;
-}
-
-namespace {
-
-// The networks a few to a line, as the other tips are wrapped; a long list is cut short.
-QString network_lines(const std::vector<Ip_network> &networks)
-{
-    constexpr int line_width = 64;
-    constexpr std::size_t shown = 24;
-    QString text;
-    QString line;
-    for (std::size_t i = 0; i < networks.size() && i < shown; ++i) {
-        const Ip_network &network = networks[i];
-        const int host_length = network.address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128;
-        QString item = network.address.toString();
-        if (network.prefix_length != host_length)
-            item += QLatin1Char('/') + QString::number(network.prefix_length);
-        if (!line.isEmpty() && line.size() + 2 + item.size() > line_width) {
-            text += line + QStringLiteral(",\n");
-            line.clear();
-        }
-        line += (line.isEmpty() ? QString() : QStringLiteral(", ")) + item;
-    }
-    text += line;
-    if (networks.size() > shown)
-        text += QCoreApplication::translate("Resources_for_editing", " и ещё %1").arg(networks.size() - shown);
-    return text;
-}
-
-} // namespace
-
-QString Resources_for_editing::port_access_text(const QHostAddress &listen, const std::vector<Ip_network> &allow)
-{
-    const QString where = listen == QHostAddress::Any
-        ? tr("Порт слушается на всех адресах нашего компьютера (IPv4 и IPv6);\n"
-             "один адрес можно задать параметром tcp_listen в файле\n"
-             "конфигурации.")
-        : tr("Порт слушается только на адресе %1 (параметр tcp_listen\n"
-             "в файле конфигурации).").arg(listen.toString());
-    const QString who = allow.empty()
-        ? tr("Соединиться может клиент с любого адреса; новый клиент заменяет\n"
-             "обслуживаемого. Список адресов, с которых разрешено соединяться,\n"
-             "можно задать параметром tcp_allow в файле конфигурации.")
-        : tr("Соединиться могут только клиенты с адресов из списка tcp_allow\n"
-             "в файле конфигурации:\n"
-             "%1.\n"
-             "Соединение с другого адреса сразу же закрывается и не мешает\n"
-             "обслуживаемому клиенту; новый клиент с разрешённого адреса\n"
-             "заменяет обслуживаемого.").arg(network_lines(allow));
-    return where + QStringLiteral("\n\n") + who;
 }
 
 // The same caption on different buttons carries a comment, so each can be translated on its own.
@@ -68,30 +16,6 @@ Resources_for_editing::Resources_for_editing()
     title_add = tr("Добавление радиомодема");
     ask_delete = tr("Удалить радиомодем с EUI=0x%1 (порт TCP-сервера %2) из списка радиомодемов, подлежащих обслуживанию?");
     title_edit = tr("Параметры радиомодема");
-    eui_label = tr("Адрес (EUI) радиомодема");
-    eui_tip = tr("Адрес (Extended Unique Identifier, EUI-64) радиомодема (КВУО МР-7)\n"
-        "в беспроводной сети LoRa (обслуживаемой сервером QUVO-LoRa, на\n"
-        "работу с которым настроена наша программа). Представляет собой\n"
-        "64-битное шестнадцатиричное число (16 шестнадцатиричных цифр).\n"
-        "Целевые устройства подключены к этому радиомодему через интерфейс\n"
-        "RS-232 или RS-485.");
-    port_label = tr("Порт TCP для подключения клиентов");
-    port_header = tr("Порт\n"
-        "TCP");
-    port_tip = tr("Номер порта TCP/IP (целое десятичное число в диапазоне\n"
-        "1...65535), не совпадающий с номером какого либо порта TCP/IP,\n"
-        "уже занятого под другие цели.\n"
-        "\n"
-        "Всякий раз, когда у нашей программы имеется исправный канал связи с\n"
-        "сервером QUVO-LoRa, и на этом сервере QUVO-LoRa есть аккаунт для\n"
-        "радиомодема с указанным EUI, данная программа создаёт сервер TCP,\n"
-        "слушающий этот порт. Клиент, желающий соединиться с устройствами,\n"
-        "подключенными через этот радиомодем, устанавливает соединение TCP,\n"
-        "указав в качестве адреса назначения адрес нашего компьютера и этот\n"
-        "номер порта - запросы, приходящие по этому соединению,\n"
-        "перенаправляются на сервер QUVO-LoRa и далее на радиомодем и на\n"
-        "целевые устройства.")
-        + QStringLiteral("\n\n") + port_access_text(settings.tcp_listen, settings.tcp_allow);
     port_tip_new = tr("Номер порта TCP/IP (целое десятичное число в диапазоне\n"
         "1...65535), не совпадающий с номером какого-либо порта TCP/IP,\n"
         "уже занятого под другие цели.\n"
@@ -110,32 +34,6 @@ Resources_for_editing::Resources_for_editing()
         "%1, ещё не занятый нашей программой (теоретически, порт может\n"
         "быть занят другой программой, но обычно такие номера портов\n"
         "свободны).");
-    frame_label = tr("Максимальный размер пакета");
-    frame_header = tr("Макс.\n"
-        "размер\n"
-        "пакета");
-    frame_tip = tr("Технология LoRa накладывает ограничение на максимальный размер\n"
-        "пакета, в зависимости от скорости, на которой работает радиомодем.\n"
-        "Зависимость следующая:\n"
-        "скорость DR0: 51 байт\n"
-        "скорость DR1: 51 байт\n"
-        "скорость DR2: 51 байт\n"
-        "скорость DR3: 115 байтов\n"
-        "скорость DR4: 222 байта\n"
-        "скорость DR5: 222 байта\n"
-        "скорость DR6: 222 байта\n"
-        "скорость DR7: 222 байта\n"
-        "Программа позволяет вводить и другие значения максимального размера\n"
-        "пакета, но обычно это бессмысленно.\n"
-        "\n"
-        "Наша программа рассчитывает на то, что запросы от клиента,\n"
-        "приходящие через соединение TCP/IP, будут иметь длину не большую,\n"
-        "чем указанное здесь значение (если более длинный запрос всё-таки\n"
-        "приходит, это считается ошибкой и приводит к разрыву соединения с\n"
-        "клиентом). На ответ устройства это ограничение не действует - ответ\n"
-        "при необходимости передаётся в виде нескольких (до 256) пакетов\n"
-        "LoRa (которые будут собраны нашей программой и переданы клиенту\n"
-        "\"одним куском\").");
     avail_header = tr("Досту-\n"
         "пно");
     avail_tip = tr("Если в этом столбце стоит галочка, это означает, что радиомодем\n"
@@ -148,18 +46,6 @@ Resources_for_editing::Resources_for_editing()
         "момент установлено TCP-соединение с клиентом, желающим использовать\n"
         "соответствующий радиомодем (и, вероятно, через нашу программу идёт\n"
         "поток сообщений между этими клиентом и радиомодемом).");
-    name_label = tr("Имя радиомодема");
-    name_tip = tr("В этом столбце отображается имя, под которым радиомодем\n"
-        "зарегистрирован на сервере QUVO-LoRa.\n"
-        "\n"
-        "Если радиомодем не имеет аккаунта на сервере QUVO-LoRa, или если\n"
-        "связи с сервером в данный момент нет, имя не отображается\n"
-        "(поскольку мы его не знаем). Даже если есть и аккаунт и связь, имя\n"
-        "может не отображаться, поскольку радиомодем может быть\n"
-        "безымянным.\n"
-        "\n"
-        "Имя используется только для отображения пользователю - на поведение\n"
-        "системы оно никак не влияет.");
     all_fields = tr("все поля");
     filter_label = tr("Фильтр");
     filter_tip = tr("Если вы введёте здесь какой-нибудь текст, в таблице будут\n"

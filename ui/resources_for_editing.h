@@ -1,26 +1,14 @@
 #pragma once
 
-#include "config/settings.h"
-
 #include <QBrush>
 #include <QObject>
 #include <QString>
 
-#include <vector>
-
-// The texts and colours shared by the device dialogs, built once per process on
-// first use. A QObject only for its translation context.
+// The device dialogs' own texts and colours, built once per process on first use. A QObject only for its translation context.
 class Resources_for_editing : public QObject {
     Q_OBJECT
 public:
     static const Resources_for_editing &get();
-
-    // The end of port_tip: where the ports listen and who may connect (tcp_listen, tcp_allow).
-    static QString port_access_text(const QHostAddress &listen, const std::vector<Ip_network> &allow);
-
-    // Title bar and close button, no context help.
-    static constexpr Qt::WindowFlags window_flags =
-        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 
     // The first port that the add dialog proposes, and the number in port_tip_new.
     static constexpr int first_port = 3000;
@@ -30,21 +18,11 @@ public:
     QString title_add;
     QString ask_delete;
     QString title_edit;
-    QString eui_label;
-    QString eui_tip;
-    QString port_label;
-    QString port_header;
-    QString port_tip;
     QString port_tip_new;
-    QString frame_label;
-    QString frame_header;
-    QString frame_tip;
     QString avail_header;
     QString avail_tip;
     QString client_header;
     QString client_tip;
-    QString name_label;
-    QString name_tip;
     QString all_fields;
     QString filter_label;
     QString filter_tip;

@@ -7,6 +7,7 @@
 #include "shared/shared_state.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"
+#include "ui/device_texts.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/dialog_modems.h"
@@ -470,10 +471,11 @@ private slots:
 
     void catalogue_texts()
     {
+        const Device_texts &texts = Device_texts::get();
+        QCOMPARE(&texts, &Device_texts::get());
+        QCOMPARE(texts.port_header, QStringLiteral("Порт\nTCP"));
+        QVERIFY(texts.frame_tip.endsWith(QStringLiteral("\"одним куском\").")));
         const Resources_for_editing &res = Resources_for_editing::get();
-        QCOMPARE(&res, &Resources_for_editing::get());
-        QCOMPARE(res.port_header, QStringLiteral("Порт\nTCP"));
-        QVERIFY(res.frame_tip.endsWith(QStringLiteral("\"одним куском\").")));
         QCOMPARE(res.available_brush.color(), QColor(0, 128, 0));
         QCOMPARE(res.client_brush.color(), QColor(100, 0, 100));
         QVERIFY(res.port_tip_new.arg(3000).contains(QStringLiteral("не меньший\n3000, ещё")));

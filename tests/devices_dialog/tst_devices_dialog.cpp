@@ -7,6 +7,7 @@
 #include "shared/shared_state.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"
+#include "ui/device_texts.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_devices.h"
 #include "ui/dialog_edit_device.h"
@@ -106,8 +107,9 @@ private slots:
                  QStringList({"00000000000000AB|3000|51| | | ", "1122334455667788|3001|222| | | ",
                               "FFFFFFFFFFFFFFFF|4000|115| | | "}));
         const QAbstractItemModel *model = dialog.table_view().model();
-        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), res.port_header);
-        QCOMPARE(model->headerData(5, Qt::Horizontal, Qt::ToolTipRole).toString(), res.name_tip);
+        const Device_texts &texts = Device_texts::get();
+        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), texts.port_header);
+        QCOMPARE(model->headerData(5, Qt::Horizontal, Qt::ToolTipRole).toString(), texts.name_tip);
         QCOMPARE(model->index(0, 0).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
     }
 
