@@ -74,8 +74,7 @@ Dialog_devices::Dialog_devices(QWidget *parent)
     auto *rows = new QVBoxLayout(this);
 
     const Filter_row filter_row =
-        add_filter_row(*rows, {texts.eui_label, texts.port_label, texts.frame_label, texts.name_label,
-                               res.all_fields});
+        add_filter_row(*rows, {texts.eui_label, texts.port_label, texts.frame_label, texts.name_label});
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 

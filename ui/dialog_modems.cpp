@@ -129,7 +129,7 @@ Dialog_modems::Dialog_modems(QWidget *parent)
     which_row->addWidget(which);
     which_row->addStretch();
 
-    const Filter_row filter_row = add_filter_row(*rows, {texts.eui_label, texts.name_label, res.all_fields});
+    const Filter_row filter_row = add_filter_row(*rows, {texts.eui_label, texts.name_label});
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 

@@ -23,11 +23,6 @@ public:
     QString avail_tip;
     QString client_header;
     QString client_tip;
-    QString all_fields;
-    QString filter_label;
-    QString filter_tip;
-    QString field_label;
-    QString field_tip;
     QString which_label;
     QString which_used;
     QString which_not_used;
