@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QBrush>
 #include <QObject>
 #include <QString>
 
-// The device dialogs' own texts and colours, built once per process on first use. A QObject only for its translation context.
+// The device dialogs' own texts, built once per process on first use. A QObject only
+// for its translation context.
 class Resources_for_editing : public QObject {
     Q_OBJECT
 public:
@@ -19,10 +19,6 @@ public:
     QString ask_delete;
     QString title_edit;
     QString port_tip_new;
-    QString avail_header;
-    QString avail_tip;
-    QString client_header;
-    QString client_tip;
     QString which_label;
     QString which_used;
     QString which_not_used;
@@ -56,9 +52,6 @@ public:
     QString choose_tip;
     QString choose_cancel_button;
     QString choose_cancel_tip;
-
-    QBrush available_brush;
-    QBrush client_brush;
 
 private:
     Resources_for_editing();

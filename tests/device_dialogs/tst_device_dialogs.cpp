@@ -476,8 +476,6 @@ private slots:
         QCOMPARE(texts.port_header, QStringLiteral("Порт\nTCP"));
         QVERIFY(texts.frame_tip.endsWith(QStringLiteral("\"одним куском\").")));
         const Resources_for_editing &res = Resources_for_editing::get();
-        QCOMPARE(res.available_brush.color(), QColor(0, 128, 0));
-        QCOMPARE(res.client_brush.color(), QColor(100, 0, 100));
         QVERIFY(res.port_tip_new.arg(3000).contains(QStringLiteral("не меньший\n3000, ещё")));
     }
 };

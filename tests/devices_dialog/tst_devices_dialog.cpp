@@ -138,6 +138,19 @@ private slots:
         QCOMPARE(shown_rows(dialog).value(0), QStringLiteral("00000000000000AB|3000|51| | | "));
     }
 
+    // The marks of a served modem and of its client, in the main window's colours.
+    void status_colours()
+    {
+        Devices_table table(nullptr);
+        table.fill_devices();
+        table.show_status({{true, true, true, QStringLiteral("meter")}}, true);
+        const auto colour = [&table](int column) {
+            return table.model()->index(0, column).data(Qt::ForegroundRole).value<QBrush>().color();
+        };
+        QCOMPARE(colour(Devices_table::avail_column), QColor(0, 128, 0));
+        QCOMPARE(colour(Devices_table::client_column), QColor(100, 0, 100));
+    }
+
     void filter_data()
     {
         QTest::addColumn<int>("field");
