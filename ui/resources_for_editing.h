@@ -14,18 +14,10 @@ public:
     static constexpr int first_port = 3000;
 
     QString title_devices;
-    QString title_modems;
     QString title_add;
     QString ask_delete;
     QString title_edit;
     QString port_tip_new;
-    QString which_label;
-    QString which_used;
-    QString which_not_used;
-    QString which_available;
-    QString which_unavailable;
-    QString which_all;
-    QString which_tip;
     QString add_button;
     QString add_tip;
     QString delete_button;
@@ -48,10 +40,6 @@ public:
     QString set_tip;
     QString edit_cancel_button;
     QString edit_cancel_tip;
-    QString choose_button;
-    QString choose_tip;
-    QString choose_cancel_button;
-    QString choose_cancel_tip;
 
 private:
     Resources_for_editing();
