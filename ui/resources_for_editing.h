@@ -10,14 +10,9 @@ class Resources_for_editing : public QObject {
 public:
     static const Resources_for_editing &get();
 
-    // The first port that the add dialog proposes, and the number in port_tip_new.
-    static constexpr int first_port = 3000;
-
     QString title_devices;
-    QString title_add;
     QString ask_delete;
     QString title_edit;
-    QString port_tip_new;
     QString add_button;
     QString add_tip;
     QString delete_button;
@@ -26,12 +21,6 @@ public:
     QString edit_tip;
     QString close_button;
     QString close_tip;
-    QString pick_button;
-    QString pick_tip;
-    QString add_ok_button;
-    QString add_ok_tip;
-    QString add_cancel_button;
-    QString add_cancel_tip;
     QString yes_button;
     QString yes_tip;
     QString no_button;

@@ -13,7 +13,6 @@
 #include "ui/dialog_modems.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
-#include "ui/resources_for_editing.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -63,7 +62,7 @@ private:
 
 private slots:
 
-    // The add dialog proposes the first port from 3000 up that no modem uses.
+    // The add dialog proposes the first port from 3000 up that no modem uses, as its tool tip says.
     void add_proposes_free_port()
     {
         add_served(1, 2999);
@@ -72,6 +71,7 @@ private slots:
         add_served(4, 3003);
         Dialog_add_device dialog(nullptr);
         QCOMPARE(dialog.fields().port_edit().text(), QStringLiteral("3002"));
+        QVERIFY(dialog.fields().port_edit().toolTip().contains(QStringLiteral("не меньший\n3000, ещё")));
         QCOMPARE(dialog.fields().frame_edit().text(), QStringLiteral("51"));
         QVERIFY(dialog.fields().eui_edit().text().isEmpty());
     }
@@ -445,7 +445,7 @@ private slots:
         dialog.fields().eui_edit().setText(QStringLiteral("kept"));
         QPushButton *pick = nullptr;
         for (QPushButton *button : dialog.findChildren<QPushButton *>())
-            if (button->text() == Resources_for_editing::get().pick_button)
+            if (button->text() == QStringLiteral("Выбрать"))
                 pick = button;
         QVERIFY(pick != nullptr);
 
@@ -475,8 +475,6 @@ private slots:
         QCOMPARE(&texts, &Device_texts::get());
         QCOMPARE(texts.port_header, QStringLiteral("Порт\nTCP"));
         QVERIFY(texts.frame_tip.endsWith(QStringLiteral("\"одним куском\").")));
-        const Resources_for_editing &res = Resources_for_editing::get();
-        QVERIFY(res.port_tip_new.arg(3000).contains(QStringLiteral("не меньший\n3000, ещё")));
     }
 };
 
