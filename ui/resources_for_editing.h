@@ -12,7 +12,6 @@ public:
 
     QString title_devices;
     QString ask_delete;
-    QString title_edit;
     QString add_button;
     QString add_tip;
     QString delete_button;
@@ -25,10 +24,6 @@ public:
     QString yes_tip;
     QString no_button;
     QString no_tip;
-    QString set_button;
-    QString set_tip;
-    QString edit_cancel_button;
-    QString edit_cancel_tip;
 
 private:
     Resources_for_editing();

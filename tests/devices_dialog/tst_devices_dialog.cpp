@@ -257,7 +257,7 @@ private slots:
         QTest::addColumn<bool>("keypad");
         QTest::addColumn<bool>("row_selected");
         QTest::addColumn<QString>("opened");
-        const QString edit = res.title_edit + QStringLiteral(" 1122334455667788");
+        const QString edit = QStringLiteral("Параметры радиомодема 1122334455667788");
         QTest::newRow("filter field") << false << false << false << QString();
         QTest::newRow("filter field, keypad") << false << true << false << QString();
         QTest::newRow("filter field, row selected") << false << false << true << QString();
