@@ -1,8 +1,8 @@
 #include "ui/device_fields.h"
 
+#include "ui/device_texts.h"
 #include "ui/field_readers.h"
 #include "ui/fonts.h"
-#include "ui/resources_for_editing.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -29,6 +29,28 @@ constexpr std::uint32_t max_frame = 9999;
 constexpr int combo_text_margin = 1;
 // Room for the frame and the text margins of a line edit, in digits.
 constexpr int field_padding_digits = 2;
+
+// The filter row's texts.
+struct Texts {
+    QString filter_label = device_text("Фильтр");
+    QString filter_tip = device_text("Если вы введёте здесь какой-нибудь текст, в таблице будут\n"
+        "отображаться только те строки, у которых в соответствующем столбце\n"
+        "присутствует этот текст (не обязательно в начале).");
+    QString field_label = device_text(" по полю");
+    QString field_tip = device_text("Здесь вы можете выбрать столбец таблицы, в котором надо будет\n"
+        "искать текст, введённый вами в поле «Фильтр».\n"
+        "\n"
+        "Если вы выберете вариант «все поля», в таблице будут отображаться\n"
+        "все строки, у которых введённый текст присутствует хоть в одном из\n"
+        "столбцов.");
+    QString all_fields = device_text("все поля");
+};
+
+const Texts &texts()
+{
+    static const Texts kept;
+    return kept;
+}
 
 QLineEdit *add_row(QVBoxLayout &rows, const Device_fields::Row_setup &setup, QWidget *extra)
 {
@@ -76,24 +98,25 @@ void fit_to_items(QComboBox &box)
 
 Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields)
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Texts &own = texts();
     auto *row = new QHBoxLayout;
     rows.addLayout(row);
-    auto *text_label = new QLabel(res.filter_label);
-    text_label->setToolTip(res.filter_tip);
+    auto *text_label = new QLabel(own.filter_label);
+    text_label->setToolTip(own.filter_tip);
     row->addWidget(text_label);
     auto *text = new QLineEdit;
     text->setMaxLength(filter_length);
     text->setFont(font_mono());
-    text->setToolTip(res.filter_tip);
+    text->setToolTip(own.filter_tip);
     fit_to_hex_digits(*text, filter_length);
     row->addWidget(text);
-    auto *field_label = new QLabel(res.field_label);
-    field_label->setToolTip(res.field_tip);
+    auto *field_label = new QLabel(own.field_label);
+    field_label->setToolTip(own.field_tip);
     row->addWidget(field_label);
     auto *field = new QComboBox;
     field->addItems(fields);
-    field->setToolTip(res.field_tip);
+    field->addItem(own.all_fields);
+    field->setToolTip(own.field_tip);
     fit_to_items(*field);
     row->addWidget(field);
     return {text, field};
@@ -109,12 +132,12 @@ Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_
 
 Device_entry Device_fields::read() const
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Device_texts &texts = Device_texts::get();
     Device_entry entry;
-    entry.eui = read_hex64(eui_field->text(), res.eui_label, std::numeric_limits<Eui>::max());
+    entry.eui = read_hex64(eui_field->text(), texts.eui_label, std::numeric_limits<Eui>::max());
     entry.params.tcp_port = static_cast<std::uint16_t>(
-        read_decimal(port_field->text(), res.port_label, min_served_port, max_port));
+        read_decimal(port_field->text(), texts.port_label, min_served_port, max_port));
     entry.params.max_frame = static_cast<std::int32_t>(
-        read_decimal(frame_field->text(), res.frame_label, min_frame, max_frame));
+        read_decimal(frame_field->text(), texts.frame_label, min_frame, max_frame));
     return entry;
 }

@@ -16,7 +16,8 @@ void fit_to_hex_digits(QLineEdit &edit, int digits);
 // Keeps a combo box at least wide enough to show its longest item whole.
 void fit_to_items(QComboBox &box);
 
-// The filter row of the device tables: the filter text and the column it is looked for in.
+// The filter row of the device tables: the filter text and the column it is looked for in,
+// one of the fields given or, last, all of them.
 struct Filter_row {
     QLineEdit *text;
     QComboBox *field;

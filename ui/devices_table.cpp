@@ -1,9 +1,9 @@
 #include "ui/devices_table.h"
 
 #include "base/log.h"
+#include "ui/device_texts.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
-#include "ui/resources_for_editing.h"
 
 #include <QBrush>
 #include <QFontMetrics>
@@ -29,12 +29,48 @@ const QString &blank()
     return text;
 }
 
+// In the colours of the main window's counts of reachable modems and of clients.
+const QBrush &available_brush()
+{
+    static const QBrush brush(QColor(0, 128, 0));
+    return brush;
+}
+
+const QBrush &client_brush()
+{
+    static const QBrush brush(QColor(100, 0, 100));
+    return brush;
+}
+
+// The headers of the status columns; the others are the device fields'.
+struct Texts {
+    QString avail_header = device_text("Досту-\n"
+        "пно");
+    QString avail_tip = device_text("Если в этом столбце стоит галочка, это означает, что радиомодем\n"
+        "имеет аккаунт на сервере QUVO-LoRa (поэтому наша программа готова\n"
+        "обслуживать запросы клиентов к этому радиомодему, и создала для\n"
+        "этого сервер TCP).");
+    QString client_header = device_text("Есть\n"
+        "клиент");
+    QString client_tip = device_text("Если в этом столбце стоит галочка, это означает, что в данный\n"
+        "момент установлено TCP-соединение с клиентом, желающим использовать\n"
+        "соответствующий радиомодем (и, вероятно, через нашу программу идёт\n"
+        "поток сообщений между этими клиентом и радиомодемом).");
+};
+
+const Texts &texts()
+{
+    static const Texts kept;
+    return kept;
+}
+
 }
 
 Devices_table::Devices_table(QWidget *parent)
     : Table_with_proxy(place_code(module, 1), parent)
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Device_texts &shared = Device_texts::get();
+    const Texts &own = texts();
     setFont(font_small());
     QStandardItemModel &model = source();
     model.setColumnCount(column_count);
@@ -42,9 +78,9 @@ Devices_table::Devices_table(QWidget *parent)
         const QString &text;
         const QString &tip;
     } headers[column_count] = {
-        {res.eui_label, res.eui_tip},       {res.port_header, res.port_tip},
-        {res.frame_header, res.frame_tip},  {res.avail_header, res.avail_tip},
-        {res.client_header, res.client_tip}, {res.name_label, res.name_tip},
+        {shared.eui_label, shared.eui_tip},       {shared.port_header, shared.port_tip},
+        {shared.frame_header, shared.frame_tip},  {own.avail_header, own.avail_tip},
+        {own.client_header, own.client_tip},      {shared.name_label, shared.name_tip},
     };
     for (int column = 0; column < column_count; ++column) {
         auto *header = new QStandardItem(headers[column].text);
@@ -114,15 +150,14 @@ std::vector<Eui> Devices_table::row_euis() const
 
 void Devices_table::show_status(const std::vector<Row_status> &status, bool with_names)
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
     QStandardItemModel &model = source();
     const int rows = std::min(model.rowCount(), static_cast<int>(status.size()));
     for (int row = 0; row < rows; ++row) {
         const Row_status &s = status[static_cast<std::size_t>(row)];
-        set_cell(row, avail_column, s.available ? check_mark() : blank(), res.available_brush);
-        set_cell(row, client_column, s.client ? check_mark() : blank(), res.client_brush);
+        set_cell(row, avail_column, s.available ? check_mark() : blank(), available_brush());
+        set_cell(row, client_column, s.client ? check_mark() : blank(), client_brush());
         if (with_names)
-            set_cell(row, name_column, s.listed ? s.name : blank(), res.available_brush);
+            set_cell(row, name_column, s.listed ? s.name : blank(), available_brush());
     }
 }
 

@@ -6,12 +6,12 @@
 #include "exchange/engine.h"
 #include "shared/shared_state.h"
 #include "ui/device_fields.h"
+#include "ui/device_texts.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/error_box.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
-#include "ui/resources_for_editing.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -31,6 +31,45 @@
 namespace {
 
 constexpr unsigned module = 3;
+
+struct Texts {
+    QString title = device_text("Список радиомодемов, подлежащих обслуживанию");
+    QString ask_delete = device_text("Удалить радиомодем с EUI=0x%1 (порт TCP-сервера %2) из списка радиомодемов, подлежащих обслуживанию?");
+    QString add_button = device_text("Добавить",
+        "call");
+    QString add_tip = device_text("Если вы нажмёте эту кнопку, откроется окно, в котором вы сможете\n"
+        "ввести параметры радиомодема, который вы хотите добавить в список.");
+    QString delete_button = device_text("Удалить");
+    QString delete_tip = device_text("Если вы нажмёте эту кнопку, выделенный в списке радиомодем будет\n"
+        "удалён из списка радиомодемов, подлежащих обслуживанию (и будет\n"
+        "разорвано соединение с использующим этот радиомодем клиентом, если\n"
+        "оно есть). Изменённый список радиомодемов будет сразу же сохранён\n"
+        "на диск.\n"
+        "\n"
+        "Перед удалением программа спросит у вас подтверждение.");
+    QString edit_button = device_text("Изменить");
+    QString edit_tip = device_text("Если вы нажмёте эту кнопку, откроется окно, отображающее параметры\n"
+        "радиомодема, выделенного в списке. С помощью этого окна вы сможете\n"
+        "изменить эти параметры, если захотите.");
+    QString close_button = device_text("Закрыть окно");
+    QString close_tip = device_text("Если вы нажмёте эту кнопку, окно со списком радиомодемов будет\n"
+        "закрыто, и вы вернётесь в главное окно программы.");
+    QString yes_button = device_text("Да");
+    QString yes_tip = device_text("Если вы нажмёте эту кнопку, радиомодем будет удалён из списка\n"
+        "радиомодемов, подлежащих обслуживанию (и будет разорвано соединение\n"
+        "с использующим этот радиомодем клиентом, если оно есть). Изменённый\n"
+        "список радиомодемов будет сразу же сохранён на диск.");
+    QString no_button = device_text("Нет");
+    QString no_tip = device_text("Если вы нажмёте эту кнопку, радиомодем не будет удалён из списка\n"
+        "(всё будет так, как если бы вы не нажимали кнопку «Удалить» в окне\n"
+        "со списком радиомодемов).");
+};
+
+const Texts &texts()
+{
+    static const Texts kept;
+    return kept;
+}
 
 // Walks the rows, the running TCP servers and the server's list together, all in
 // ascending EUI. The caller holds state_mutex.
@@ -62,15 +101,16 @@ std::vector<Devices_table::Row_status> status_of(const std::vector<Eui> &euis, b
 }
 
 Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
-    : QDialog(parent, Resources_for_editing::window_flags)
+    : QDialog(parent, device_dialog_flags)
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Device_texts &shared = Device_texts::get();
+    const Texts &own = texts();
     init_fonts(this);
-    setWindowTitle(res.title_devices);
+    setWindowTitle(own.title);
     auto *rows = new QVBoxLayout(this);
 
     const Filter_row filter_row =
-        add_filter_row(*rows, {res.eui_label, res.port_label, res.frame_label, res.name_label, res.all_fields});
+        add_filter_row(*rows, {shared.eui_label, shared.port_label, shared.frame_label, shared.name_label});
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 
@@ -88,10 +128,10 @@ Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
         button->setAutoDefault(false);
         return button;
     };
-    QPushButton *add = add_button(res.add_button, res.add_tip, QDialogButtonBox::ActionRole);
-    QPushButton *remove = add_button(res.delete_button, res.delete_tip, QDialogButtonBox::ActionRole);
-    QPushButton *change = add_button(res.edit_button, res.edit_tip, QDialogButtonBox::ActionRole);
-    add_button(res.close_button, res.close_tip, QDialogButtonBox::RejectRole);
+    QPushButton *add = add_button(own.add_button, own.add_tip, QDialogButtonBox::ActionRole);
+    QPushButton *remove = add_button(own.delete_button, own.delete_tip, QDialogButtonBox::ActionRole);
+    QPushButton *change = add_button(own.edit_button, own.edit_tip, QDialogButtonBox::ActionRole);
+    add_button(own.close_button, own.close_tip, QDialogButtonBox::RejectRole);
     rows->addWidget(buttons);
 
     connect(filter, &QLineEdit::textChanged, this, &Dialog_devices::on_filter_text_changed);
@@ -197,17 +237,17 @@ void Dialog_devices::remove(QStandardItem *item)
     const auto record = record_of(item);
     if (record == served_devices.end())
         return;
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Texts &own = texts();
     QMessageBox box(QMessageBox::Question,
                     QStringLiteral("%1 %2").arg(QString::fromUtf8(build_info::program_name),
                                                 QString::fromUtf8(build_info::version)),
-                    res.ask_delete.arg(format_eui(record->first), QString::number(record->second.tcp_port)),
+                    own.ask_delete.arg(format_eui(record->first), QString::number(record->second.tcp_port)),
                     QMessageBox::NoButton, this);
     init_fonts(&box);
-    QPushButton *yes = box.addButton(res.yes_button, QMessageBox::YesRole);
-    yes->setToolTip(res.yes_tip);
-    QPushButton *no = box.addButton(res.no_button, QMessageBox::NoRole);
-    no->setToolTip(res.no_tip);
+    QPushButton *yes = box.addButton(own.yes_button, QMessageBox::YesRole);
+    yes->setToolTip(own.yes_tip);
+    QPushButton *no = box.addButton(own.no_button, QMessageBox::NoRole);
+    no->setToolTip(own.no_tip);
     box.setDefaultButton(no);
     box.setEscapeButton(no);
     box.exec();

@@ -3,10 +3,10 @@
 #include "base/log.h"
 #include "shared/shared_state.h"
 #include "ui/device_fields.h"
+#include "ui/device_texts.h"
 #include "ui/error_box.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
-#include "ui/resources_for_editing.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -35,6 +35,59 @@ QStandardItem *centred(QStandardItem *item)
 {
     item->setTextAlignment(Qt::AlignCenter);
     return item;
+}
+
+struct Texts {
+    QString title = device_text("Список радиомодемов");
+    QString which_label = device_text("Какие радиомодемы включать в список:");
+    QString which_used = device_text("доступные и используемые нами");
+    QString which_not_used = device_text("доступные, но ещё не используемые нами");
+    QString which_available = device_text("все доступные");
+    QString which_unavailable = device_text("недоступные (но упомянутые в конфигурации)");
+    QString which_all = device_text("вообще все упомянутые где-либо");
+    QString which_tip = device_text("Здесь вы можете выбрать, какие радиомодемы будут отображаться в\n"
+        "этом окне:\n"
+        "\n"
+        "«доступные и используемые нами» - отображать только радиомодемы,\n"
+        "   имеющие аккаунт и на сервере QUVO-LoRa, и в нашей программе.\n"
+        "\n"
+        "«доступные, но ещё не используемые нами» - отображать только\n"
+        "   радиомодемы, имеющие аккаунт на сервере QUVO-LoRa, но не в нашей\n"
+        "   программе.\n"
+        "\n"
+        "«все доступные» - отображать все радиомодемы, имеющие аккаунт на\n"
+        "   сервере QUVO-LoRa.\n"
+        "\n"
+        "«недоступные (но упомянутые в конфигурации)» - отображать только\n"
+        "   радиомодемы, имеющие аккаунт в нашей программе, но не на сервере\n"
+        "   QUVO-LoRa.\n"
+        "\n"
+        "«вообще все упомянутые где-либо» - отображать все радиомодемы,\n"
+        "   имеющие аккаунт хоть где-нибудь (в нашей программе или на\n"
+        "   сервере QUVO-LoRa).\n"
+        "\n"
+        "Если канал связи с сервером QUVO-LoRa сейчас неисправен, считаем,\n"
+        "что доступных радиомодемов нет (1-й, 2-й и 3-й списки получаются\n"
+        "пустыми, а в 4-й и 5-й будут включены все радиомодемы, упомянутые в\n"
+        "конфигурации).");
+    QString choose_button = device_text("Выбрать",
+        "return");
+    QString choose_tip = device_text("Если вы нажмёте эту кнопку, текущее окно будет закрыто.\n"
+        "EUI радиомодема, который вы выбрали в этом окне, будет скопирован в\n"
+        "поле для ввода EUI в родительском окне.\n"
+        "\n"
+        "Если вы не выбрали радиомодем, будет выдано сообщение об ошибке\n"
+        "(окно не будет закрыто).");
+    QString cancel_button = device_text("Отмена",
+        "select");
+    QString cancel_tip = device_text("Если вы нажмёте эту кнопку, текущее окно будет закрыто. Поле для\n"
+        "ввода EUI в родительском окне останется неизменным.");
+};
+
+const Texts &texts()
+{
+    static const Texts kept;
+    return kept;
 }
 
 }
@@ -77,14 +130,14 @@ std::vector<Modem_entry> modem_list(Modem_kind kind)
 Dialog_modems::Table::Table(QWidget *parent)
     : Table_with_proxy(place_code(module, 2), parent)
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Device_texts &shared = Device_texts::get();
     setFont(font_small());
     source().setColumnCount(column_count);
-    auto *eui_header = new QStandardItem(res.eui_label);
-    eui_header->setToolTip(res.eui_tip);
+    auto *eui_header = new QStandardItem(shared.eui_label);
+    eui_header->setToolTip(shared.eui_tip);
     source().setHorizontalHeaderItem(0, eui_header);
-    auto *name_header = new QStandardItem(res.name_label);
-    name_header->setToolTip(res.name_tip);
+    auto *name_header = new QStandardItem(shared.name_label);
+    name_header->setToolTip(shared.name_tip);
     source().setHorizontalHeaderItem(1, name_header);
 }
 
@@ -106,28 +159,29 @@ void Dialog_modems::Table::fill(const std::vector<Modem_entry> &list)
 }
 
 Dialog_modems::Dialog_modems(QWidget *parent)
-    : QDialog(parent, Resources_for_editing::window_flags)
+    : QDialog(parent, device_dialog_flags)
 {
-    const Resources_for_editing &res = Resources_for_editing::get();
+    const Device_texts &shared = Device_texts::get();
+    const Texts &own = texts();
     init_fonts(this);
-    setWindowTitle(res.title_modems);
+    setWindowTitle(own.title);
     auto *rows = new QVBoxLayout(this);
 
     auto *which_row = new QHBoxLayout;
     rows->addLayout(which_row);
-    auto *which_label = new QLabel(res.which_label);
-    which_label->setToolTip(res.which_tip);
+    auto *which_label = new QLabel(own.which_label);
+    which_label->setToolTip(own.which_tip);
     which_row->addWidget(which_label);
     auto *which = new QComboBox;
-    which->addItems({res.which_used, res.which_not_used, res.which_available, res.which_unavailable,
-                     res.which_all});
+    which->addItems({own.which_used, own.which_not_used, own.which_available, own.which_unavailable,
+                     own.which_all});
     which->setCurrentIndex(static_cast<int>(Modem_kind::not_used));
-    which->setToolTip(res.which_tip);
+    which->setToolTip(own.which_tip);
     fit_to_items(*which);
     which_row->addWidget(which);
     which_row->addStretch();
 
-    const Filter_row filter_row = add_filter_row(*rows, {res.eui_label, res.name_label, res.all_fields});
+    const Filter_row filter_row = add_filter_row(*rows, {shared.eui_label, shared.name_label});
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 
@@ -136,9 +190,8 @@ Dialog_modems::Dialog_modems(QWidget *parent)
     on_filter_index_changed(static_cast<int>(Modem_kind::not_used));
 
     auto *buttons = new QDialogButtonBox;
-    buttons->addButton(res.choose_button, QDialogButtonBox::AcceptRole)->setToolTip(res.choose_tip);
-    buttons->addButton(res.choose_cancel_button, QDialogButtonBox::RejectRole)
-        ->setToolTip(res.choose_cancel_tip);
+    buttons->addButton(own.choose_button, QDialogButtonBox::AcceptRole)->setToolTip(own.choose_tip);
+    buttons->addButton(own.cancel_button, QDialogButtonBox::RejectRole)->setToolTip(own.cancel_tip);
     rows->addWidget(buttons);
 
     connect(which, QOverload<int>::of(&QComboBox::currentIndexChanged), this,

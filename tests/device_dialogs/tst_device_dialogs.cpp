@@ -7,12 +7,12 @@
 #include "shared/shared_state.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"
+#include "ui/device_texts.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/dialog_modems.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
-#include "ui/resources_for_editing.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -62,7 +62,7 @@ private:
 
 private slots:
 
-    // The add dialog proposes the first port from 3000 up that no modem uses.
+    // The add dialog proposes the first port from 3000 up that no modem uses, as its tool tip says.
     void add_proposes_free_port()
     {
         add_served(1, 2999);
@@ -71,6 +71,7 @@ private slots:
         add_served(4, 3003);
         Dialog_add_device dialog(nullptr);
         QCOMPARE(dialog.fields().port_edit().text(), QStringLiteral("3002"));
+        QVERIFY(dialog.fields().port_edit().toolTip().contains(QStringLiteral("не меньший\n3000, ещё")));
         QCOMPARE(dialog.fields().frame_edit().text(), QStringLiteral("51"));
         QVERIFY(dialog.fields().eui_edit().text().isEmpty());
     }
@@ -444,7 +445,7 @@ private slots:
         dialog.fields().eui_edit().setText(QStringLiteral("kept"));
         QPushButton *pick = nullptr;
         for (QPushButton *button : dialog.findChildren<QPushButton *>())
-            if (button->text() == Resources_for_editing::get().pick_button)
+            if (button->text() == QStringLiteral("Выбрать"))
                 pick = button;
         QVERIFY(pick != nullptr);
 
@@ -470,13 +471,10 @@ private slots:
 
     void catalogue_texts()
     {
-        const Resources_for_editing &res = Resources_for_editing::get();
-        QCOMPARE(&res, &Resources_for_editing::get());
-        QCOMPARE(res.port_header, QStringLiteral("Порт\nTCP"));
-        QVERIFY(res.frame_tip.endsWith(QStringLiteral("\"одним куском\").")));
-        QCOMPARE(res.available_brush.color(), QColor(0, 128, 0));
-        QCOMPARE(res.client_brush.color(), QColor(100, 0, 100));
-        QVERIFY(res.port_tip_new.arg(3000).contains(QStringLiteral("не меньший\n3000, ещё")));
+        const Device_texts &texts = Device_texts::get();
+        QCOMPARE(&texts, &Device_texts::get());
+        QCOMPARE(texts.port_header, QStringLiteral("Порт\nTCP"));
+        QVERIFY(texts.frame_tip.endsWith(QStringLiteral("\"одним куском\").")));
     }
 };
 

@@ -7,11 +7,11 @@
 #include "shared/shared_state.h"
 #include "support/logged_cases.h"
 #include "support/test_support.h"
+#include "ui/device_texts.h"
 #include "ui/dialog_add_device.h"
 #include "ui/dialog_devices.h"
 #include "ui/dialog_edit_device.h"
 #include "ui/main_window.h"
-#include "ui/resources_for_editing.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -79,13 +79,17 @@ QString modal_opened_by(const std::function<void()> &action)
 const QString selection_message = QStringLiteral(
     "Прежде, чем нажимать эту кнопку, надо выбрать строчку в списке (щёлкнуть её левой кнопкой мыши).");
 
+// The buttons' captions, as the user reads them.
+const QString add_caption = QStringLiteral("Добавить");
+const QString delete_caption = QStringLiteral("Удалить");
+const QString edit_caption = QStringLiteral("Изменить");
+const QString yes_caption = QStringLiteral("Да");
+const QString no_caption = QStringLiteral("Нет");
+
 }
 
 class Tst_devices_dialog : public Logged_cases {
     Q_OBJECT
-
-private:
-    const Resources_for_editing &res = Resources_for_editing::get();
 
 private slots:
     void init()
@@ -101,13 +105,14 @@ private slots:
     void rows_without_link()
     {
         Dialog_devices dialog(nullptr);
-        QCOMPARE(dialog.windowTitle(), res.title_devices);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Список радиомодемов, подлежащих обслуживанию"));
         QCOMPARE(shown_rows(dialog),
                  QStringList({"00000000000000AB|3000|51| | | ", "1122334455667788|3001|222| | | ",
                               "FFFFFFFFFFFFFFFF|4000|115| | | "}));
         const QAbstractItemModel *model = dialog.table_view().model();
-        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), res.port_header);
-        QCOMPARE(model->headerData(5, Qt::Horizontal, Qt::ToolTipRole).toString(), res.name_tip);
+        const Device_texts &texts = Device_texts::get();
+        QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), texts.port_header);
+        QCOMPARE(model->headerData(5, Qt::Horizontal, Qt::ToolTipRole).toString(), texts.name_tip);
         QCOMPARE(model->index(0, 0).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
     }
 
@@ -134,6 +139,19 @@ private slots:
         }
         QVERIFY(QMetaObject::invokeMethod(&dialog, "on_servers_changed"));
         QCOMPARE(shown_rows(dialog).value(0), QStringLiteral("00000000000000AB|3000|51| | | "));
+    }
+
+    // The marks of a served modem and of its client, in the main window's colours.
+    void status_colours()
+    {
+        Devices_table table(nullptr);
+        table.fill_devices();
+        table.show_status({{true, true, true, QStringLiteral("meter")}}, true);
+        const auto colour = [&table](int column) {
+            return table.model()->index(0, column).data(Qt::ForegroundRole).value<QBrush>().color();
+        };
+        QCOMPARE(colour(Devices_table::avail_column), QColor(0, 128, 0));
+        QCOMPARE(colour(Devices_table::client_column), QColor(100, 0, 100));
     }
 
     void filter_data()
@@ -176,8 +194,8 @@ private slots:
     void buttons_need_selection_data()
     {
         QTest::addColumn<QString>("caption");
-        QTest::newRow("edit") << res.edit_button;
-        QTest::newRow("delete") << res.delete_button;
+        QTest::newRow("edit") << edit_caption;
+        QTest::newRow("delete") << delete_caption;
     }
     void buttons_need_selection()
     {
@@ -216,9 +234,9 @@ private slots:
             if (answer == 1)
                 QTest::keyClick(box, Qt::Key_Escape);
             else
-                button(*box, answer == 0 ? res.no_button : res.yes_button)->click();
+                button(*box, answer == 0 ? no_caption : yes_caption)->click();
         });
-        button(dialog, res.delete_button)->click();
+        button(dialog, delete_caption)->click();
         QCOMPARE(title, QStringLiteral("quvo_vevi2zar 1.10.0"));
         QCOMPARE(question, QStringLiteral("Удалить радиомодем с EUI=0x1122334455667788 (порт TCP-сервера "
                                           "3001) из списка радиомодемов, подлежащих обслуживанию?"));
@@ -242,7 +260,7 @@ private slots:
         QTest::addColumn<bool>("keypad");
         QTest::addColumn<bool>("row_selected");
         QTest::addColumn<QString>("opened");
-        const QString edit = res.title_edit + QStringLiteral(" 1122334455667788");
+        const QString edit = QStringLiteral("Параметры радиомодема 1122334455667788");
         QTest::newRow("filter field") << false << false << false << QString();
         QTest::newRow("filter field, keypad") << false << true << false << QString();
         QTest::newRow("filter field, row selected") << false << false << true << QString();
@@ -290,7 +308,7 @@ private slots:
             add->fields().eui_edit().setText(QStringLiteral("00000000000000ac"));
             add->accept();
         });
-        button(dialog, res.add_button)->click();
+        button(dialog, add_caption)->click();
         QCOMPARE(updates.count(), 1);
         QCOMPARE(shown_rows(dialog).value(1), QStringLiteral("00000000000000AC|3002|51| | | "));
         QVERIFY(file_text(settings.devices_file)
@@ -302,7 +320,7 @@ private slots:
         Dialog_devices dialog(nullptr);
         QSignalSpy updates(&dialog, &Dialog_devices::update_servers);
         answer_modal<Dialog_add_device>([](Dialog_add_device *add) { add->reject(); });
-        button(dialog, res.add_button)->click();
+        button(dialog, add_caption)->click();
         QCOMPARE(updates.count(), 0);
         QCOMPARE(served_devices.size(), std::size_t(3));
         QVERIFY(!QFile::exists(settings.devices_file));
@@ -331,7 +349,7 @@ private slots:
             emit table.doubleClicked(table.model()->index(2, 4));
         } else {
             dialog.table_view().selectRow(2);
-            button(dialog, res.edit_button)->click();
+            button(dialog, edit_caption)->click();
         }
         QCOMPARE(shown_eui, QStringLiteral("FFFFFFFFFFFFFFFF"));
         QCOMPARE(updates.count(), 1);
@@ -363,7 +381,7 @@ private slots:
                 add->accept();
                 close_box(&error);
             });
-            button(dialog, res.add_button)->click();
+            button(dialog, add_caption)->click();
         } else if (action == 1) {
             answer_modal<Dialog_edit_device>([&error](Dialog_edit_device *edit) {
                 edit->fields().eui_edit().setText(QStringLiteral("0000000000000001"));
@@ -371,14 +389,14 @@ private slots:
                 close_box(&error);
             });
             dialog.table_view().selectRow(0);
-            button(dialog, res.edit_button)->click();
+            button(dialog, edit_caption)->click();
         } else {
             answer_modal<QMessageBox>([&](QMessageBox *box) {
-                button(*box, res.yes_button)->click();
+                button(*box, yes_caption)->click();
                 close_box(&error);
             });
             dialog.table_view().selectRow(0);
-            button(dialog, res.delete_button)->click();
+            button(dialog, delete_caption)->click();
         }
         QCOMPARE(error, QStringLiteral("Не удалось начать запись в файл списка устройств, подлежащих "
                                        "обслуживанию."));
@@ -404,7 +422,7 @@ private slots:
                 add->fields().eui_edit().setText(QStringLiteral("0000000000000001"));
                 add->accept();
             });
-            button(*dialog, res.add_button)->click();
+            button(*dialog, add_caption)->click();
             dialog->reject();
         });
         button(window, QStringLiteral("Список"))->click();

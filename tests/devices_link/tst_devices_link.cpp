@@ -13,7 +13,6 @@
 #include "ui/dialog_edit_device.h"
 #include "ui/dialog_modems.h"
 #include "ui/main_window.h"
-#include "ui/resources_for_editing.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -160,7 +159,7 @@ private slots:
             edit->accept();
         });
         dialog.table_view().selectRow(0);
-        button(dialog, Resources_for_editing::get().edit_button)->click();
+        button(dialog, QStringLiteral("Изменить"))->click();
         QCOMPARE(served_devices.at(served_eui).tcp_port, second_port);
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, wait_ms);
         QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 4), QStringLiteral(" "), wait_ms);
@@ -169,10 +168,10 @@ private slots:
         QCOMPARE(cell(dialog, 0, 1), QString::number(second_port));
 
         answer_modal<QMessageBox>([](QMessageBox *box) {
-            button(*box, Resources_for_editing::get().yes_button)->click();
+            button(*box, QStringLiteral("Да"))->click();
         });
         dialog.table_view().selectRow(0);
-        button(dialog, Resources_for_editing::get().delete_button)->click();
+        button(dialog, QStringLiteral("Удалить"))->click();
         QTRY_COMPARE_WITH_TIMEOUT(running_servers(), 0, wait_ms);
         QTRY_VERIFY_WITH_TIMEOUT(!accepts(second_port), wait_ms);
         QCOMPARE(cell(dialog, 0, 0), QStringLiteral("00000000000000B2"));

@@ -9,7 +9,7 @@
 #include "support/test_support.h"
 #include "tcp/peer_access.h"
 #include "tcp/tcp_server.h"
-#include "ui/resources_for_editing.h"
+#include "ui/device_texts.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -408,7 +408,7 @@ private slots:
         QFETCH(QStringList, allow);
         QFETCH(QString, text);
         const QHostAddress address = listen.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(listen);
-        QCOMPARE(Resources_for_editing::port_access_text(address, networks(allow)), text);
+        QCOMPARE(Device_texts::port_access_text(address, networks(allow)), text);
     }
 
     // A long list is wrapped like the other tips and cut short.
@@ -417,13 +417,13 @@ private slots:
         QStringList allow;
         for (int i = 0; i < 30; ++i)
             allow << QStringLiteral("192.168.%1.0/24").arg(i);
-        const QString text = Resources_for_editing::port_access_text(QHostAddress::Any, networks(allow));
+        const QString text = Device_texts::port_access_text(QHostAddress::Any, networks(allow));
         QVERIFY(text.contains(QStringLiteral("192.168.23.0/24 и ещё 6.\n")));
         QVERIFY(!text.contains(QStringLiteral("192.168.24.0")));
         for (const QString &line : text.split('\n'))
             QVERIFY2(line.size() <= 66, qPrintable(line));
-        QVERIFY(Resources_for_editing::get().port_tip.endsWith(
-            "\n\n" + Resources_for_editing::port_access_text(settings.tcp_listen, settings.tcp_allow)));
+        QVERIFY(Device_texts::get().port_tip.endsWith(
+            "\n\n" + Device_texts::port_access_text(settings.tcp_listen, settings.tcp_allow)));
     }
 };
 
