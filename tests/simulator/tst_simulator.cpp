@@ -14,6 +14,7 @@
 #include "tcp/packet_group.h"
 #include "ws_test_client.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QMap>
 #include <QProcess>
@@ -406,11 +407,13 @@ void Tst_simulator::echo_delay_holds_back_the_uplink()
     QVERIFY(sim.listen());
     Ws_test_client client(sim.url());
     log_in(sim, client);
+    QElapsedTimer since_request;
+    since_request.start();
     client.send(send_data_req(echo_eui, "abc"));
-    QTRY_COMPARE(client.texts.size(), 2);
-    QTest::qWait(100);
-    QVERIFY(client.with_cmd("rx").isEmpty());
     QTRY_COMPARE(client.with_cmd("rx").size(), 1);
+    // The delay began once the request had come: here it cannot have ended sooner.
+    QVERIFY2(since_request.elapsed() >= 600, qPrintable(QString::number(since_request.elapsed())));
+    QCOMPARE(client.json(1).value("cmd").toString(), QStringLiteral("send_data_resp"));
     QCOMPARE(join_groups(client.with_cmd("rx")), QList<QByteArray>{"abc"});
 }
 
@@ -444,7 +447,7 @@ void Tst_simulator::silent_modem_never_answers()
     QTRY_COMPARE(client.texts.size(), 2);
     QCOMPARE(client.texts.at(1), QStringLiteral("{\"cmd\":\"send_data_resp\",\"status\":true,\"append_status\":[{\"devEui\":"
                                                 "\"00000000000000AB\",\"status\":true}]}"));
-    QTest::qWait(150);
+    QVERIFY(client.caught_up());
     QCOMPARE(client.texts.size(), 2);
 }
 
@@ -908,7 +911,7 @@ void Tst_simulator::bad_commands_are_caught()
     QVERIFY2(sim.last_bad_reason().contains(reason), qPrintable(sim.last_bad_reason()));
     QCOMPARE(bad.size(), 1);
     QCOMPARE(bad.at(0).at(0).toString().isEmpty(), false);
-    QTest::qWait(50);
+    QVERIFY(client.caught_up());
     QVERIFY(client.with_cmd("rx").isEmpty());
     QCOMPARE(sim.outstanding_send_data(), 0);
 
@@ -984,12 +987,13 @@ void Tst_simulator::reply_faults()
         QCOMPARE(QJsonDocument::fromJson(client.binaries.at(0)).object().value("status"), QJsonValue(true));
     } else if (expected.isEmpty()) {
         QTRY_COMPARE(sim.last_texts().size(), before + 1);
-        QTest::qWait(100);
     } else {
         QTRY_COMPARE(client.texts.size(), before + 1);
         QCOMPARE(client.texts.last(), expected);
     }
-    QTest::qWait(50);
+    // An echo after the reply would come before the pong.
+    if (expected != QLatin1String("closed"))
+        QVERIFY(client.caught_up());
     QCOMPARE(client.texts.size(), before + (expected.isEmpty() || expected == "binary" || expected == "closed" ? 0 : 1));
     QCOMPARE(sim.outstanding_send_data(), kind == 2 && reply == int(Reply::none) ? 1 : 0);
     QCOMPARE(sim.bad_commands(), 0);
@@ -1019,20 +1023,32 @@ void Tst_simulator::reply_delay_per_kind()
     sim.faults().devlist.delay_ms = 500;
     Ws_test_client client(sim.url());
     log_in(sim, client);  // not delayed
+    QElapsedTimer since_request;
+    since_request.start();
     client.send(devlist_req);
-    QTest::qWait(100);
-    QCOMPARE(client.texts.size(), 1);
     QTRY_COMPARE(client.texts.size(), 2);
+    QVERIFY2(since_request.elapsed() >= 500, qPrintable(QString::number(since_request.elapsed())));
     QCOMPARE(client.json(1).value("cmd").toString(), QStringLiteral("get_device_appdata_resp"));
 
     // A delayed reply to a connection that has gone is dropped quietly.
     sim.faults().send_data.delay_ms = 200;
     client.send(send_data_req(echo_eui, "z"));
     QTRY_COMPARE(sim.outstanding_send_data(), 1);
+    QSignalSpy sent(&sim, &Sim_server::text_sent);
     client.socket.abort();
     QTRY_COMPARE(sim.open_connections(), 0);
     QCOMPARE(sim.outstanding_send_data(), 0);
-    QTest::qWait(300);
+    // The same delay for a later request: its reply comes after the dropped one was due.
+    Ws_test_client next(sim.url());
+    QTRY_VERIFY(next.connected);
+    next.send(auth_req);
+    next.send(send_data_req(echo_eui, "y"));
+    QTRY_COMPARE(join_groups(next.with_cmd("rx")), QList<QByteArray>{"y"});
+    int replies = 0;
+    for (const QList<QVariant> &text : qAsConst(sent))
+        replies += text.at(0).toString().contains(QLatin1String("send_data_resp"));
+    QCOMPARE(replies, 1);
+    QCOMPARE(sim.outstanding_send_data(), 0);
     QCOMPARE(sim.max_outstanding_send_data(), 1);
 }
 
@@ -1123,7 +1139,12 @@ void Tst_simulator::stop_listening_and_hang_handshakes()
 
     sim.set_accepting(false);
     Ws_test_client hanging(url);
-    QTest::qWait(200);
+    // A handshake begun later with a server that accepts: by its end, the first would have
+    // ended as well had it been taken.
+    Sim_server accepting;
+    QVERIFY(accepting.listen());
+    Ws_test_client later(accepting.url());
+    QTRY_VERIFY(later.connected);
     QVERIFY(!hanging.connected && !hanging.failed);
     sim.set_accepting(true);
     QTRY_VERIFY(hanging.connected);

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QStringList>
+#include <QTest>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -17,6 +18,7 @@ public:
                          [this](const QString &text) { texts.append(text); });
         QObject::connect(&socket, &QWebSocket::binaryMessageReceived, &socket,
                          [this](const QByteArray &bytes) { binaries.append(bytes); });
+        QObject::connect(&socket, &QWebSocket::pong, &socket, [this](quint64, const QByteArray &) { ++pongs; });
         QObject::connect(&socket, &QWebSocket::connected, &socket, [this] { connected = true; });
         QObject::connect(&socket, &QWebSocket::disconnected, &socket, [this] { disconnected = true; });
         QObject::connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), &socket,
@@ -30,6 +32,15 @@ public:
     Q_DISABLE_COPY(Ws_test_client)
 
     void send(const QString &text) { socket.sendTextMessage(text); }
+
+    // Pings the server and waits for its pong. Frames keep their order on a connection, so
+    // whatever the server sent at once for what came before the ping has come by then.
+    bool caught_up()
+    {
+        const int before = pongs;
+        socket.ping();
+        return QTest::qWaitFor([&] { return pongs > before; }, 5000);
+    }
 
     QJsonObject json(int index) const { return QJsonDocument::fromJson(texts.value(index).toUtf8()).object(); }
 
@@ -51,4 +62,5 @@ public:
     bool connected = false;
     bool disconnected = false;
     bool failed = false;
+    int pongs = 0;
 };
