@@ -30,7 +30,7 @@ QString served_list()
 
 } // namespace
 
-class Tst_devices : public QObject {
+class Tst_devices_file : public QObject {
     Q_OBJECT
 
 private slots:
@@ -60,14 +60,14 @@ private:
     QTemporaryDir dir;
 };
 
-void Tst_devices::initTestCase()
+void Tst_devices_file::initTestCase()
 {
     QVERIFY(dir.isValid());
     log_name = dir.filePath("test.log");
     set_log_file_name(log_name.toUtf8());
 }
 
-void Tst_devices::init()
+void Tst_devices_file::init()
 {
     reset_settings();
     reset_devices();
@@ -76,20 +76,20 @@ void Tst_devices::init()
     QFile::remove(log_name);
 }
 
-void Tst_devices::write_file(const QString &name, const QByteArray &bytes)
+void Tst_devices_file::write_file(const QString &name, const QByteArray &bytes)
 {
     QFile f(name);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(name));
 }
 
-QByteArray Tst_devices::read_file(const QString &name)
+QByteArray Tst_devices_file::read_file(const QString &name)
 {
     QFile f(name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void Tst_devices::format_eui_data()
+void Tst_devices_file::format_eui_data()
 {
     QTest::addColumn<quint64>("eui");
     QTest::addColumn<QString>("text");
@@ -99,14 +99,14 @@ void Tst_devices::format_eui_data()
     QTest::newRow("max") << ~Q_UINT64_C(0) << "FFFFFFFFFFFFFFFF";
 }
 
-void Tst_devices::format_eui()
+void Tst_devices_file::format_eui()
 {
     QFETCH(quint64, eui);
     QFETCH(QString, text);
     QCOMPARE(::format_eui(eui), text);
 }
 
-void Tst_devices::read_data()
+void Tst_devices_file::read_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("devices");
@@ -161,7 +161,7 @@ void Tst_devices::read_data()
                                 << "1:40: " + comma_or_parenthesis;
 }
 
-void Tst_devices::read()
+void Tst_devices_file::read()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, devices);
@@ -178,7 +178,7 @@ void Tst_devices::read()
 }
 
 // The first statement wins; the EUI is logged in upper case, the port in decimal.
-void Tst_devices::duplicates_are_logged()
+void Tst_devices_file::duplicates_are_logged()
 {
     add_served(5, 1, 1);
     write_file(settings.devices_file,
@@ -198,7 +198,7 @@ void Tst_devices::duplicates_are_logged()
 
 // A stored file may name port 0: the modem is listed, and the log says once why it is
 // not served.
-void Tst_devices::port_zero_kept_but_not_served()
+void Tst_devices_file::port_zero_kept_but_not_served()
 {
     write_file(settings.devices_file,
                "device(eui=00000000000000ab, tcp_port=0)\n"
@@ -217,13 +217,13 @@ void Tst_devices::port_zero_kept_but_not_served()
     QCOMPARE(log.count("не будет обслуживаться"), 1);
 }
 
-void Tst_devices::missing_file()
+void Tst_devices_file::missing_file()
 {
     add_served(5, 1, 1);
     QCOMPARE(error_of(read_devices), QString("Не найден файл «%1».").arg(settings.devices_file));
 }
 
-void Tst_devices::write_then_read()
+void Tst_devices_file::write_then_read()
 {
     const Served_devices devices = {
         {~Q_UINT64_C(0), {9999, 65535}},
@@ -246,7 +246,7 @@ void Tst_devices::write_then_read()
 }
 
 // After a save the default of the configuration no longer applies to a device.
-void Tst_devices::saved_max_frame_is_explicit()
+void Tst_devices_file::saved_max_frame_is_explicit()
 {
     write_file(settings.devices_file, "device(eui=0000000000000001, tcp_port=1)");
     QCOMPARE(error_of(read_devices), QString());
@@ -256,14 +256,14 @@ void Tst_devices::saved_max_frame_is_explicit()
     QCOMPARE(served_list(), QString("0000000000000001:1:51"));
 }
 
-void Tst_devices::write_cannot_open()
+void Tst_devices_file::write_cannot_open()
 {
     settings.devices_file = dir.filePath("no such folder/devices.cfg");
     QCOMPARE(error_of(write_devices),
              QString("Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."));
 }
 
-void Tst_devices::write_failure_keeps_old_file_data()
+void Tst_devices_file::write_failure_keeps_old_file_data()
 {
     QTest::addColumn<int>("devices");
     QTest::addColumn<int>("size_limit");
@@ -272,7 +272,7 @@ void Tst_devices::write_failure_keeps_old_file_data()
 }
 
 // A write that fails half-way is reported with its cause, and the old file stays whole.
-void Tst_devices::write_failure_keeps_old_file()
+void Tst_devices_file::write_failure_keeps_old_file()
 {
     QFETCH(int, devices);
     QFETCH(int, size_limit);
@@ -303,7 +303,7 @@ void Tst_devices::write_failure_keeps_old_file()
 
 // The reason in a failed save's message is Russian, or the system's text in the user's
 // language; the toolkit's English text never shows.
-void Tst_devices::save_error_texts_data()
+void Tst_devices_file::save_error_texts_data()
 {
     QTest::addColumn<QString>("toolkit_text");
     QTest::addColumn<int>("error");
@@ -326,7 +326,7 @@ void Tst_devices::save_error_texts_data()
     QTest::newRow("no text") << QString() << int(QFileDevice::UnspecifiedError) << "причина неизвестна";
 }
 
-void Tst_devices::save_error_texts()
+void Tst_devices_file::save_error_texts()
 {
     QFETCH(QString, toolkit_text);
     QFETCH(int, error);
@@ -334,5 +334,5 @@ void Tst_devices::save_error_texts()
     QCOMPARE(file_error_text(toolkit_text, QFileDevice::FileError(error)), shown);
 }
 
-QTEST_GUILESS_MAIN(Tst_devices)
-#include "tst_devices.moc"
+QTEST_GUILESS_MAIN(Tst_devices_file)
+#include "tst_devices_file.moc"
