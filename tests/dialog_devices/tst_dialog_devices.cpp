@@ -33,14 +33,6 @@
 
 namespace {
 
-QPushButton *button(QWidget &parent, const QString &text)
-{
-    for (QPushButton *b : parent.findChildren<QPushButton *>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
-}
-
 // The rows that the table shows, cells joined by "|".
 QStringList shown_rows(const Dialog_devices &dialog)
 {
@@ -458,30 +450,6 @@ private slots:
         QCOMPARE(shown_rows(dialog).size(), int(served_devices.size()));
         QCOMPARE(shown_rows(dialog).value(0).left(16),
                  action == 2 ? QStringLiteral("1122334455667788") : QStringLiteral("0000000000000001"));
-    }
-
-    // The main window's list button opens the dialog; an added modem shows in its count at once.
-    void main_window_count_follows()
-    {
-        Engine engine;
-        Main_window window(engine);
-        const auto served = [&window]() {
-            return window.findChild<QLabel *>(QStringLiteral("served"))->text();
-        };
-        QCOMPARE(served(), QStringLiteral("3"));
-        bool opened = false;
-        answer_modal<Dialog_devices>([this, &opened](Dialog_devices *dialog) {
-            opened = true;
-            answer_modal<Dialog_add_device>([](Dialog_add_device *add) {
-                add->fields().eui_edit().setText(QStringLiteral("0000000000000001"));
-                add->accept();
-            });
-            button(*dialog, add_caption)->click();
-            dialog->reject();
-        });
-        button(window, QStringLiteral("Список"))->click();
-        QVERIFY(opened);
-        QCOMPARE(served(), QStringLiteral("4"));
     }
 
     // Status columns follow the link and the client; editing the port replaces the

@@ -5,13 +5,17 @@
 #include "exchange/engine.h"
 #include "lora_sim/sim_server.h"
 #include "shared/shared_state.h"
+#include "support/modal_answer.h"
 #include "support/test_support.h"
 #include "ui/dialog_about.h"
+#include "ui/dialog_add_device.h"
+#include "ui/dialog_devices.h"
 #include "ui/dialog_exit.h"
 #include "ui/label_with_size.h"
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QTcpServer>
@@ -47,6 +51,7 @@ private slots:
     void burst_gives_one_update_with_final_counts();
     void clients_change_while_not_ready_is_kept_for_later();
     void served_count_follows_the_devices_list();
+    void served_count_follows_the_devices_dialog();
     void f1_opens_about();
     void cannot_be_resized();
     void real_link_drives_the_window_and_exit_ends_it();
@@ -309,6 +314,26 @@ void Tst_main_window::served_count_follows_the_devices_list()
     QCOMPARE(label("served")->text(), QStringLiteral("4"));
 }
 
+// The list button opens the devices dialog; an added modem shows in the count at once.
+void Tst_main_window::served_count_follows_the_devices_dialog()
+{
+    settings.devices_file = dir.filePath(QStringLiteral("devices.cfg"));
+    QCOMPARE(label("served")->text(), QStringLiteral("3"));
+    bool opened = false;
+    answer_modal<Dialog_devices>([&opened](Dialog_devices *dialog) {
+        opened = true;
+        answer_modal<Dialog_add_device>([](Dialog_add_device *add) {
+            add->fields().eui_edit().setText(QStringLiteral("0000000000000001"));
+            add->accept();
+        });
+        button(*dialog, QStringLiteral("Добавить"))->click();
+        dialog->reject();
+    });
+    button(*window, QStringLiteral("Список"))->click();
+    QVERIFY(opened);
+    QCOMPARE(label("served")->text(), QStringLiteral("4"));
+}
+
 // F1 pressed on any widget of the window opens the About dialog modally.
 void Tst_main_window::f1_opens_about()
 {
@@ -325,10 +350,7 @@ void Tst_main_window::f1_opens_about()
         if (QWidget *modal = QApplication::activeModalWidget())
             modal->close();
     });
-    QPushButton *list_button = nullptr;
-    for (QPushButton *b : window->findChildren<QPushButton *>())
-        if (b->text() == QStringLiteral("Список"))
-            list_button = b;
+    QPushButton *list_button = button(*window, QStringLiteral("Список"));
     QVERIFY(list_button);
     QTest::keyClick(list_button, Qt::Key_F1);
     QVERIFY(seen);
@@ -393,10 +415,7 @@ void Tst_main_window::real_link_drives_the_window_and_exit_ends_it()
         }
     });
     QSignalSpy shutdown(window.get(), &Main_window::shutdown);
-    QPushButton *exit_button = nullptr;
-    for (QPushButton *b : window->findChildren<QPushButton *>())
-        if (b->text() == QStringLiteral("Выйти"))
-            exit_button = b;
+    QPushButton *exit_button = button(*window, QStringLiteral("Выйти"));
     QVERIFY(exit_button);
     QTest::mouseClick(exit_button, Qt::LeftButton);
 

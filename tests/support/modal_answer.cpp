@@ -2,6 +2,14 @@
 
 #include <QAbstractButton>
 
+QPushButton *button(QWidget &parent, const QString &caption)
+{
+    for (QPushButton *b : parent.findChildren<QPushButton *>())
+        if (b->text() == caption)
+            return b;
+    return nullptr;
+}
+
 Seen_box close_box_of(const std::function<void()> &call)
 {
     set_boxes_shown_offscreen(true);

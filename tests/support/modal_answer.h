@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QStringList>
 #include <QWidget>
@@ -47,6 +48,9 @@ inline void close_box(QString *text)
         box->done(0);
     });
 }
+
+// The push button with this caption among the children of parent; nullptr when there is none.
+QPushButton *button(QWidget &parent, const QString &caption);
 
 // What a message box looked like when it was closed with its escape button.
 struct Seen_box {
