@@ -162,6 +162,15 @@ private slots:
         QCOMPARE(model->index(0, 0).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
     }
 
+    // The texts that the table's header shows, made once per process.
+    void catalogue_texts()
+    {
+        const Device_texts &texts = Device_texts::get();
+        QCOMPARE(&texts, &Device_texts::get());
+        QCOMPARE(texts.port_header, QStringLiteral("Порт\nTCP"));
+        QVERIFY(texts.frame_tip.endsWith(QStringLiteral("\"одним куском\").")));
+    }
+
     // Names of the server's list appear when the link is ready and go when it drops.
     void names_follow_the_link()
     {

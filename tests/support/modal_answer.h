@@ -49,6 +49,16 @@ inline void close_box(QString *text)
     });
 }
 
+// Runs accept() of a dialog whose check fails and gives the text of the box it shows.
+template<class D>
+QString refused_message(D &dialog)
+{
+    QString text;
+    close_box(&text);
+    dialog.accept();
+    return text;
+}
+
 // The push button with this caption among the children of parent; nullptr when there is none.
 QPushButton *button(QWidget &parent, const QString &caption);
 

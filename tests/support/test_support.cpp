@@ -84,6 +84,12 @@ Port_view port_view_of(quint64 eui)
     return port_views.value(eui);
 }
 
+void set_reachable(const QVector<Server_device> &modems)
+{
+    QMutexLocker lock(&state_mutex);
+    reachable_modems = modems;
+}
+
 void reset_process_state()
 {
     reset_settings();

@@ -36,6 +36,9 @@ quint8 link_state();
 QList<quint64> server_euis();
 Port_view port_view_of(quint64 eui);
 
+// The modems that the server's device list names, as the link installs it.
+void set_reachable(const QVector<Server_device> &modems);
+
 // Settings, served devices and the state shared with the exchange thread back to those
 // of a fresh process, for test programs that run many cases in one process.
 void reset_process_state();
