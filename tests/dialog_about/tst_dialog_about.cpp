@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class Tst_about : public QObject {
+class Tst_dialog_about : public QObject {
     Q_OBJECT
 
 private slots:
@@ -31,20 +31,20 @@ private:
     QTemporaryDir dir;
 };
 
-void Tst_about::init()
+void Tst_dialog_about::init()
 {
     QVERIFY(dir.isValid());
     set_log_file_name(dir.filePath(QStringLiteral("test.log")).toUtf8());
 }
 
-void Tst_about::cleanup()
+void Tst_dialog_about::cleanup()
 {
     reset_config_file_name();
     reset_log_file_name();
     reset_settings();
 }
 
-void Tst_about::names_files_in_use_data()
+void Tst_dialog_about::names_files_in_use_data()
 {
     QTest::addColumn<QByteArray>("cfg");
     QTest::addColumn<QString>("devices");
@@ -56,7 +56,7 @@ void Tst_about::names_files_in_use_data()
 }
 
 // Whatever --cfg, --log and the configuration named is what the text shows.
-void Tst_about::names_files_in_use()
+void Tst_dialog_about::names_files_in_use()
 {
     QFETCH(QByteArray, cfg);
     QFETCH(QString, devices);
@@ -82,7 +82,7 @@ void Tst_about::names_files_in_use()
     QVERIFY(!shown.contains(QLatin1Char('%')));
 }
 
-void Tst_about::text_is_selectable_not_editable()
+void Tst_dialog_about::text_is_selectable_not_editable()
 {
     Dialog_about dialog(nullptr);
     auto *text = dialog.findChild<Ebox_about *>();
@@ -107,7 +107,7 @@ void Tst_about::text_is_selectable_not_editable()
 
 // The text box asks for 85 digits by 60 lines, which is taller than most screens;
 // the dialog must still fit, with the close button in view.
-void Tst_about::fits_the_screen()
+void Tst_dialog_about::fits_the_screen()
 {
     Dialog_about dialog(nullptr);
     auto *text = dialog.findChild<Ebox_about *>();
@@ -119,7 +119,7 @@ void Tst_about::fits_the_screen()
     QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
 }
 
-void Tst_about::closes_data()
+void Tst_dialog_about::closes_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("Escape") << QStringLiteral("escape");
@@ -127,7 +127,7 @@ void Tst_about::closes_data()
     QTest::newRow("window close control") << QStringLiteral("close");
 }
 
-void Tst_about::closes()
+void Tst_dialog_about::closes()
 {
     QFETCH(QString, how);
     Dialog_about dialog(nullptr);
@@ -151,5 +151,5 @@ void Tst_about::closes()
     QVERIFY(!dialog.isVisible());
 }
 
-QTEST_MAIN(Tst_about)
-#include "tst_about.moc"
+QTEST_MAIN(Tst_dialog_about)
+#include "tst_dialog_about.moc"
