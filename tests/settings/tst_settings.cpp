@@ -23,7 +23,7 @@ QString open_error_of(const QString &name)
 
 } // namespace
 
-class Tst_config : public QObject {
+class Tst_settings : public QObject {
     Q_OBJECT
 
 private slots:
@@ -52,18 +52,18 @@ private:
     QTemporaryDir dir;
 };
 
-void Tst_config::initTestCase()
+void Tst_settings::initTestCase()
 {
     QVERIFY(dir.isValid());
     set_log_file_name(dir.filePath("test.log").toUtf8());
 }
 
-void Tst_config::init()
+void Tst_settings::init()
 {
     reset_settings();
 }
 
-QString Tst_config::write_config(const QByteArray &text)
+QString Tst_settings::write_config(const QByteArray &text)
 {
     const QString name = dir.filePath("quvo_vevi2zar.cfg");
     QFile f(name);
@@ -72,7 +72,7 @@ QString Tst_config::write_config(const QByteArray &text)
     return name;
 }
 
-QString Tst_config::read_error(const QString &name)
+QString Tst_settings::read_error(const QString &name)
 {
     try {
         read_config(name);
@@ -82,7 +82,7 @@ QString Tst_config::read_error(const QString &name)
     return QString();
 }
 
-void Tst_config::full_file()
+void Tst_settings::full_file()
 {
     const QString name = write_config(
         "\xEF\xBB\xBF# Подключение к серверу\n"
@@ -121,7 +121,7 @@ void Tst_config::full_file()
 }
 
 // Only the three required keys; an empty password counts as given.
-void Tst_config::defaults()
+void Tst_settings::defaults()
 {
     settings.devices_file = "left over";
     settings.default_max_frame = 7;
@@ -143,7 +143,7 @@ void Tst_config::defaults()
     QCOMPARE(settings.trace_tcp, Trace_level::bad_frames);
 }
 
-void Tst_config::layout_data()
+void Tst_settings::layout_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("url");
@@ -155,7 +155,7 @@ void Tst_config::layout_data()
     QTest::newRow("unicode blanks") << QByteArray("\xC2\xA0ws_url\xE3\x80\x80=\xE2\x80\x80\"a\"\xE2\x80\xA8") << "a";
 }
 
-void Tst_config::layout()
+void Tst_settings::layout()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, url);
@@ -164,7 +164,7 @@ void Tst_config::layout()
     QCOMPARE(settings.ws_url, url);
 }
 
-void Tst_config::certificate_data()
+void Tst_settings::certificate_data()
 {
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<int>("format");
@@ -201,7 +201,7 @@ void Tst_config::certificate_data()
         << QString("5:1: здесь должна быть строка в двойных кавычках.");
 }
 
-void Tst_config::certificate()
+void Tst_settings::certificate()
 {
     QFETCH(QByteArray, value);
     QFETCH(int, format);
@@ -219,7 +219,7 @@ void Tst_config::certificate()
     }
 }
 
-void Tst_config::network_keys_data()
+void Tst_settings::network_keys_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("listen");
@@ -250,7 +250,7 @@ void Tst_config::network_keys_data()
 }
 
 // The two keys of the TCP side; a file without them keeps the ports open to everyone, as ever.
-void Tst_config::network_keys()
+void Tst_settings::network_keys()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, listen);
@@ -266,7 +266,7 @@ void Tst_config::network_keys()
     QCOMPARE(networks.join(' '), allow);
 }
 
-void Tst_config::errors_data()
+void Tst_settings::errors_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("line");
@@ -357,7 +357,7 @@ void Tst_config::errors_data()
         << "неожиданный байт 0xd0 (ожидаются пробельные символы или первый символ лексемы).";
 }
 
-void Tst_config::errors()
+void Tst_settings::errors()
 {
     QFETCH(QByteArray, text);
     QFETCH(int, line);
@@ -374,14 +374,14 @@ void Tst_config::errors()
     QVERIFY(QString::fromUtf8(log.readAll()).contains(expected));
 }
 
-void Tst_config::missing_file()
+void Tst_settings::missing_file()
 {
     const QString name = dir.filePath("absent.cfg");
     QCOMPARE(read_error(name), QString("Не найден файл «%1».").arg(name));
 }
 
 // The samples shipped with the program are read without error.
-void Tst_config::example_files()
+void Tst_settings::example_files()
 {
     const QString examples = QStringLiteral(QUVO_SOURCE_DIR "/examples/");
     QCOMPARE(read_error(examples + "quvo_vevi2zar.cfg"), QString());
@@ -399,7 +399,7 @@ void Tst_config::example_files()
 }
 
 // The sample's commented-out tcp_listen and tcp_allow are valid once the comment marks go.
-void Tst_config::example_network_keys()
+void Tst_settings::example_network_keys()
 {
     QFile sample(QStringLiteral(QUVO_SOURCE_DIR "/examples/quvo_vevi2zar.cfg"));
     QVERIFY(sample.open(QIODevice::ReadOnly));
@@ -414,5 +414,5 @@ void Tst_config::example_network_keys()
     QCOMPARE(settings.tcp_allow.back().prefix_length, 8);
 }
 
-QTEST_GUILESS_MAIN(Tst_config)
-#include "tst_config.moc"
+QTEST_GUILESS_MAIN(Tst_settings)
+#include "tst_settings.moc"
