@@ -32,7 +32,7 @@ const QString utf8_prefix = QStringLiteral("разбираемый текст н
 
 } // namespace
 
-class Tst_utf8_parser : public QObject {
+class Tst_utf8_text_parser : public QObject {
     Q_OBJECT
 
 private slots:
@@ -60,13 +60,13 @@ private:
     QTemporaryDir dir;
 };
 
-void Tst_utf8_parser::initTestCase()
+void Tst_utf8_text_parser::initTestCase()
 {
     QVERIFY(dir.isValid());
     set_log_file_name(dir.filePath("test.log").toUtf8());
 }
 
-QString Tst_utf8_parser::write_file(const QString &name, const QByteArray &bytes)
+QString Tst_utf8_text_parser::write_file(const QString &name, const QByteArray &bytes)
 {
     const QString path = dir.filePath(name);
     QFile f(path);
@@ -76,7 +76,7 @@ QString Tst_utf8_parser::write_file(const QString &name, const QByteArray &bytes
 }
 
 // skip_spaces, then a decimal number: where the number is found, or the error.
-void Tst_utf8_parser::skip_spaces_data()
+void Tst_utf8_text_parser::skip_spaces_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("line");
@@ -127,7 +127,7 @@ void Tst_utf8_parser::skip_spaces_data()
         << QString("1:3: неожиданный символ UTF-8: 0xef 0xbb 0xbe (ожидаются пробельные символы или первый символ лексемы).");
 }
 
-void Tst_utf8_parser::skip_spaces()
+void Tst_utf8_text_parser::skip_spaces()
 {
     QFETCH(QByteArray, text);
     QFETCH(int, line);
@@ -154,7 +154,7 @@ void Tst_utf8_parser::skip_spaces()
     QVERIFY(p.line_start <= p.cur);
 }
 
-void Tst_utf8_parser::begin_text_data()
+void Tst_utf8_text_parser::begin_text_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("error");
@@ -168,7 +168,7 @@ void Tst_utf8_parser::begin_text_data()
         << QString("1:1: неправильная кодировка. Текст должен быть в кодировке UTF-8 (или ASCII).");
 }
 
-void Tst_utf8_parser::begin_text()
+void Tst_utf8_text_parser::begin_text()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, error);
@@ -181,7 +181,7 @@ void Tst_utf8_parser::begin_text()
     }), error);
 }
 
-void Tst_utf8_parser::read_string_data()
+void Tst_utf8_text_parser::read_string_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("value");
@@ -259,7 +259,7 @@ void Tst_utf8_parser::read_string_data()
     bad("error far into a long literal", "\"" + QByteArray(600, 'a') + "\\q\"", "1:602: в строке обнаружена неправильная escape-последовательность: после escape-символа «\\» идёт байт 0x71.");
 }
 
-void Tst_utf8_parser::read_string()
+void Tst_utf8_text_parser::read_string()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, value);
@@ -280,7 +280,7 @@ void Tst_utf8_parser::read_string()
 }
 
 // The value ends on the line of its last part, and columns there count Cyrillic letters once.
-void Tst_utf8_parser::literal_keeps_line_of_last_part()
+void Tst_utf8_text_parser::literal_keeps_line_of_last_part()
 {
     Mem_parser p("\"ab\" // first\n\"Жж\" x");
     QCOMPARE(p.read_string(), QString("abЖж"));
@@ -291,7 +291,7 @@ void Tst_utf8_parser::literal_keeps_line_of_last_part()
 }
 
 // The cells of a long literal are kept for the next one, and never leak into its result.
-void Tst_utf8_parser::literals_read_one_after_another()
+void Tst_utf8_text_parser::literals_read_one_after_another()
 {
     const QString long_text(700, QChar(0x416));
     Mem_parser p("\"" + long_text.toUtf8() + "\" x \"ab\" x \"\" x \"" + long_text.toUtf8() + "\"");
@@ -307,7 +307,7 @@ void Tst_utf8_parser::literals_read_one_after_another()
     }
 }
 
-void Tst_utf8_parser::raw_destination_takes_control_characters()
+void Tst_utf8_text_parser::raw_destination_takes_control_characters()
 {
     Mem_parser p("\"a\\tb\\u0085\"");
     Dst_utf16 dst(p);
@@ -316,7 +316,7 @@ void Tst_utf8_parser::raw_destination_takes_control_characters()
     QCOMPARE(dst.result, QString("a\tb") + QChar(0x85));
 }
 
-void Tst_utf8_parser::no_literal()
+void Tst_utf8_text_parser::no_literal()
 {
     Mem_parser p("  abc");
     p.skip_spaces();
@@ -326,7 +326,7 @@ void Tst_utf8_parser::no_literal()
     QCOMPARE(error_of([&] { p.read_string(); }), QString("1:3: здесь должна быть строка в двойных кавычках."));
 }
 
-void Tst_utf8_parser::load_data()
+void Tst_utf8_text_parser::load_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("found");
@@ -343,7 +343,7 @@ void Tst_utf8_parser::load_data()
     QTest::newRow("missing") << QByteArray() << false << QString("Не найден файл «%1».");
 }
 
-void Tst_utf8_parser::load()
+void Tst_utf8_text_parser::load()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(bool, found);
@@ -367,7 +367,7 @@ void Tst_utf8_parser::load()
 }
 
 // A sparse file of exactly the limit loads; one byte more is refused.
-void Tst_utf8_parser::size_limit()
+void Tst_utf8_text_parser::size_limit()
 {
     const QString name = dir.filePath("big.bin");
     {
@@ -391,7 +391,7 @@ void Tst_utf8_parser::size_limit()
              QString("Ошибка при попытке открыть файл «%1»: ").arg(dir.path()).left(38));
 }
 
-void Tst_utf8_parser::file_parser_message()
+void Tst_utf8_text_parser::file_parser_message()
 {
     const QString name = write_file("pos.cfg", "\xEF\xBB\xBF  \n\xC2\xA0 x");
     Utf8_file_parser p(name);
@@ -409,5 +409,5 @@ void Tst_utf8_parser::file_parser_message()
     QCOMPARE(*e.cur, '\0');
 }
 
-QTEST_GUILESS_MAIN(Tst_utf8_parser)
-#include "tst_utf8_parser.moc"
+QTEST_GUILESS_MAIN(Tst_utf8_text_parser)
+#include "tst_utf8_text_parser.moc"
