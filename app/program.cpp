@@ -47,7 +47,9 @@ void start_orderly_exit(Main_window &window)
         if (state_flags & shutdown_requested)
             return;
     }
-    window.on_btn_exit_clicked();
+    // Nobody may be there to answer a question: what is not saved is only logged.
+    log_devices_lost();
+    window.exit_in_order();
 }
 
 // As the exit dialog's button does: peers whose connections are still open find out on their own.

@@ -2,6 +2,7 @@
 
 #include "base/err.h"
 #include "base/log.h"
+#include "config/devices.h"
 #include "exchange/engine.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@ void stop_at_session_end(Engine &engine)
         if (QThread::currentThread()->loopLevel() == 0 || !engine.isRunning())
             return;
         log_line(QCoreApplication::translate("log", "Сеанс пользователя завершается: программа закрывает соединения и завершается."));
+        log_devices_lost();
         engine.stop(Engine::stop_timeout_ms);
     });
     if (!connected)

@@ -550,7 +550,7 @@ public:
         QMutexLocker lock(&state_mutex);
         reachable_modems.swap(devices);
     }
-    void devices_list_complete() override { servers.reconcile(true); }
+    void devices_list_complete() override { servers.reconcile(true, false); }
     void command_complete(bool) override {}
     bool in_flight_owner(quint64 &) const override { return false; }
 

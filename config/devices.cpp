@@ -8,6 +8,7 @@
 #include "parser/utf8_file_parser.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cstring>
@@ -24,9 +25,29 @@ QString format_eui(Eui eui)
     return text;
 }
 
+namespace {
+
+// The file and the cause of the last failed save; empty once a save has succeeded.
+QString unsaved_line;
+
+}
+
 void reset_devices()
 {
     served_model.clear();
+    unsaved_line.clear();
+}
+
+QString devices_unsaved()
+{
+    return unsaved_line;
+}
+
+void log_devices_lost()
+{
+    if (!unsaved_line.isEmpty())
+        log_line(unsaved_line + QCoreApplication::translate("main", " Изменения списка радиомодемов потеряны: "
+                                                                    "программа завершается."));
 }
 
 namespace {
@@ -164,12 +185,22 @@ QByteArray devices_text()
 
 void write_devices()
 {
+    const QString path = QFileInfo(settings.devices_file).absoluteFilePath();
+    const auto failed = [&path](const QString &text, const QString &cause) {
+        unsaved_line = QCoreApplication::translate("main", "Список не сохранён в файле «%1»: %2.").arg(path, cause);
+        return Err(text + QCoreApplication::translate("main", " Файл «%1»: %2.").arg(path, cause));
+    };
     // Unbuffered, so that the write which fails is the one that names the cause: a
     // buffered flush cut short reports an unknown error, and closing the file forgets it.
     QSaveFile file(settings.devices_file);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)) {
         log_save_error(file);
-        throw Err(QCoreApplication::translate("main", "Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."));
+        // The toolkit's text for a file that may not be replaced is its own, in English.
+        const QFileInfo existing(path);
+        const QString cause = existing.exists() && !existing.isWritable()
+            ? QCoreApplication::translate("file", "файл доступен только для чтения")
+            : file_error_text(file);
+        throw failed(QCoreApplication::translate("main", "Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."), cause);
     }
     const QByteArray bytes = devices_text();
     // A short write (a full disk, a size limit) is no error yet; the next write says why.
@@ -184,7 +215,8 @@ void write_devices()
     // A failed write or replacement leaves the old file as it was; the user must hear of it.
     if (written < bytes.size() || !file.commit()) {
         log_save_error(file);
-        throw Err(QCoreApplication::translate("main", "Не удалось сохранить файл списка устройств, подлежащих обслуживанию («%1»): %2.")
-                      .arg(settings.devices_file, file_error_text(file)));
+        throw failed(QCoreApplication::translate("main", "Не удалось сохранить файл списка устройств, подлежащих обслуживанию."),
+                     file_error_text(file));
     }
+    unsaved_line.clear();
 }

@@ -14,6 +14,12 @@ void reset_devices();
 // positioned message. A repeated EUI or port is logged and the later statement dropped;
 // a modem that cannot be served is kept and logged.
 void read_devices();
-// Replaces the devices file with the served modems in one step; throws Err on failure,
-// and the old file stays as it was.
+// Replaces the devices file with the served modems in one step; throws Err on failure, with
+// the cause and the file's full path, and the old file stays as it was.
 void write_devices();
+
+// Since a save failed and until one succeeds, the list in use differs from the file: the
+// line that says so (the file and the cause), empty while the two agree.
+QString devices_unsaved();
+// As the program ends: logs, when the list in use is not saved, that its changes are lost.
+void log_devices_lost();

@@ -18,22 +18,22 @@ namespace {
 constexpr unsigned list_module = 3;
 constexpr unsigned edit_module = 5;
 
-Err eui_taken(Eui eui)
+Clash_error eui_taken(Eui eui)
 {
-    return Err(QCoreApplication::translate(
-                   "add_device",
-                   "Радиомодем с адресом 0x%1 уже есть в списке радиомодемов, "
-                   "подлежащих обслуживанию.")
-                   .arg(format_eui(eui)));
+    return {Served_devices_model::Clash::eui,
+            QCoreApplication::translate("add_device",
+                                        "Радиомодем с адресом 0x%1 уже есть в списке радиомодемов, "
+                                        "подлежащих обслуживанию.")
+                .arg(format_eui(eui))};
 }
 
-Err port_taken(std::uint16_t port)
+Clash_error port_taken(std::uint16_t port)
 {
-    return Err(QCoreApplication::translate(
-                   "add_device",
-                   "Порт TCP %1 уже занят (другим радиомодемом из списка радиомодемов, "
-                   "подлежащих обслуживанию).")
-                   .arg(port));
+    return {Served_devices_model::Clash::port,
+            QCoreApplication::translate("add_device",
+                                        "Порт TCP %1 уже занят (другим радиомодемом из списка радиомодемов, "
+                                        "подлежащих обслуживанию).")
+                .arg(port)};
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/err.h"
+
 #include <cstdint>
 #include <map>
 
@@ -69,6 +71,14 @@ private:
 
     Served_devices by_eui;
     Served_ports by_port;
+};
+
+// A modem that collides with one in the list, and with which of its values.
+class Clash_error : public Err {
+public:
+    Clash_error(Served_devices_model::Clash clash, const QString &message) : Err(message), clash(clash) {}
+
+    Served_devices_model::Clash clash;
 };
 
 // The served modems of the process, filled from the devices file.

@@ -35,7 +35,7 @@ Modem_servers::~Modem_servers()
 void Modem_servers::update()
 {
     try {
-        reconcile(false);
+        reconcile(false, false);
     } catch (const std::exception &e) {
         log_exception(e, tr_log("Не удалось обновить список блоков управления устройствами."));
     } catch (...) {
@@ -43,7 +43,7 @@ void Modem_servers::update()
     }
 }
 
-void Modem_servers::reconcile(bool after_list)
+void Modem_servers::reconcile(bool after_list, bool list_changed)
 {
     bool changed = false;
     bool notify = false;
@@ -139,7 +139,7 @@ void Modem_servers::reconcile(bool after_list)
     shortage.modems_without_port(without_port);
     if (after_list && !(state_flags & link_ready)) {
         notify = note_link_state(link_started | link_ready);
-    } else if (changed) {
+    } else if (changed || list_changed) {
         notify = note_servers_changed();
         note_clients_changed();
     }

@@ -34,7 +34,7 @@ public:
     Tcp_server *server_of(Eui eui) const { return tcp_servers.value(eui, nullptr); }
 
     // Link_servers
-    void reconcile(bool after_list) override;
+    void reconcile(bool after_list, bool list_changed) override;
     void link_dropped() override;
     bool deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt) override;
     void link_at_rest() override;

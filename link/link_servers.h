@@ -19,8 +19,10 @@ protected:
 class Link_servers : public Modem_uplinks {
 public:
     // Brings the servers in line with the served devices and the reachable modems. The first
-    // device list of a connection (after_list) also marks the link started and ready.
-    virtual void reconcile(bool after_list) = 0;
+    // device list of a connection (after_list) also marks the link started and ready; a list
+    // that differs from the one before (list_changed) is news to the window however the
+    // servers fare.
+    virtual void reconcile(bool after_list, bool list_changed) = 0;
     // The link is down: nothing it listed is reachable any more, it is neither started nor
     // ready, and every server goes.
     virtual void link_dropped() = 0;

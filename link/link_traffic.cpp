@@ -94,6 +94,7 @@ void Link_traffic::authorised()
 void Link_traffic::devices_listed(QVector<Server_device> devices)
 {
     QMutexLocker lock(&state_mutex);
+    list_changed = reachable_modems != devices;
     reachable_modems.swap(devices);
     lock.unlock();
     // The old list is released here, outside the lock.
@@ -104,7 +105,7 @@ void Link_traffic::devices_list_complete()
     devlist_queued = false;
     wire.reply_read();
     queue.finish();
-    servers.reconcile(true);
+    servers.reconcile(true, std::exchange(list_changed, false));
     send_next();
 }
 

@@ -62,4 +62,6 @@ private:
     bool carrying = false;
     // From the request of a device list until its reply has been read.
     bool devlist_queued = false;
+    // The list read differs from the one it replaced.
+    bool list_changed = false;
 };

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
@@ -52,23 +53,35 @@ const Texts &texts()
     return kept;
 }
 
-QLineEdit *add_row(QVBoxLayout &rows, const Device_fields::Row_setup &setup, QWidget *extra)
+QLineEdit *add_row(QGridLayout &grid, const Device_fields::Row_setup &setup, QWidget *extra)
 {
-    auto *row = new QHBoxLayout;
-    rows.addLayout(row);
+    const int row = grid.rowCount();
     auto *label = new QLabel(setup.text);
     label->setToolTip(setup.tip);
-    row->addWidget(label);
+    grid.addWidget(label, row, 0);
     auto *edit = new QLineEdit;
     edit->setFont(font_mono());
     edit->setToolTip(setup.tip);
     if (setup.max_length > 0)
         edit->setMaxLength(setup.max_length);
     fit_to_hex_digits(*edit, eui_digits);
-    row->addWidget(edit);
+    grid.addWidget(edit, row, 1);
     if (extra != nullptr)
-        row->addWidget(extra);
+        grid.addWidget(extra, row, 2);
     return edit;
+}
+
+QGridLayout &add_grid(QVBoxLayout &rows)
+{
+    auto *grid = new QGridLayout;
+    rows.addLayout(grid);
+    return *grid;
+}
+
+void select(QLineEdit &edit)
+{
+    edit.setFocus(Qt::OtherFocusReason);
+    edit.selectAll();
 }
 
 }
@@ -124,20 +137,36 @@ Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields)
 
 Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_setup &port,
                              const Row_setup &frame, QWidget *eui_extra)
-    : eui_field(add_row(rows, eui, eui_extra))
-    , port_field(add_row(rows, port, nullptr))
-    , frame_field(add_row(rows, frame, nullptr))
 {
+    QGridLayout &grid = add_grid(rows);
+    eui_field = add_row(grid, eui, eui_extra);
+    port_field = add_row(grid, port, nullptr);
+    frame_field = add_row(grid, frame, nullptr);
 }
 
-Device_entry Device_fields::read() const
+Device_entry Device_fields::read()
 {
     const Device_texts &texts = Device_texts::get();
     Device_entry entry;
+    fault = eui_field;
     entry.eui = read_hex64(eui_field->text(), texts.eui_label, std::numeric_limits<Eui>::max());
+    fault = port_field;
     entry.params.tcp_port = static_cast<std::uint16_t>(
         read_decimal(port_field->text(), texts.port_label, min_served_port, max_port));
+    fault = frame_field;
     entry.params.max_frame = static_cast<std::int32_t>(
         read_decimal(frame_field->text(), texts.frame_label, min_frame, max_frame));
+    fault = nullptr;
     return entry;
+}
+
+void Device_fields::select_fault()
+{
+    if (fault)
+        select(*fault);
+}
+
+void Device_fields::select_clash(Served_devices_model::Clash clash)
+{
+    select(clash == Served_devices_model::Clash::port ? *port_field : *eui_field);
 }

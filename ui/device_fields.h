@@ -24,8 +24,8 @@ struct Filter_row {
 };
 Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields);
 
-// The EUI, TCP port and maximum frame rows of the add and edit dialogs: each a
-// label and a line edit with the same tool tip.
+// The EUI, TCP port and maximum frame rows of the add and edit dialogs, lined up as a form:
+// each a label and a line edit with the same tool tip.
 class Device_fields {
 public:
     struct Row_setup {
@@ -42,11 +42,17 @@ public:
     QLineEdit &port_edit() const { return *port_field; }
     QLineEdit &frame_edit() const { return *frame_field; }
 
-    // Reads the three fields in order; the first bad one throws Err.
-    Device_entry read() const;
+    // Reads the three fields in order; the first bad one throws Err and is kept as the one
+    // at fault.
+    Device_entry read();
+    // After a refused value: the field at fault, or the one that clashes with another modem,
+    // takes the focus with its text selected, so that the user types over it.
+    void select_fault();
+    void select_clash(Served_devices_model::Clash clash);
 
 private:
     QLineEdit *eui_field;
     QLineEdit *port_field;
     QLineEdit *frame_field;
+    QLineEdit *fault = nullptr;
 };

@@ -76,8 +76,9 @@ const Texts &texts()
 
 }
 
-Dialog_add_device::Dialog_add_device(QWidget *parent)
+Dialog_add_device::Dialog_add_device(QWidget *parent, Engine *engine)
     : QDialog(parent, device_dialog_flags)
+    , engine(engine)
 {
     const Device_texts &shared = Device_texts::get();
     const Texts &own = texts();
@@ -115,8 +116,13 @@ void Dialog_add_device::accept()
 {
     try {
         served_model.add(field_rows->read());
+    } catch (const Clash_error &e) {
+        report_exception(e, this);
+        field_rows->select_clash(e.clash);
+        return;
     } catch (const std::exception &e) {
         report_exception(e, this);
+        field_rows->select_fault();
         return;
     } catch (...) {
         report_unexpected(place_code(module, 1), this);
@@ -128,7 +134,7 @@ void Dialog_add_device::accept()
 void Dialog_add_device::on_btn_eui_clicked()
 {
     try {
-        Dialog_modems picker(this);
+        Dialog_modems picker(this, engine);
         if (picker.exec() == QDialog::Accepted)
             field_rows->eui_edit().setText(format_eui(picker.chosen_eui()));
     } catch (const std::exception &e) {

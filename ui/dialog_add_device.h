@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+class Engine;
+
 #include <memory>
 
 // Adds a modem to the served devices. Accepting checks the fields and adds the modem
@@ -14,7 +16,8 @@ class Dialog_add_device : public QDialog {
     Q_DISABLE_COPY(Dialog_add_device)
 
 public:
-    explicit Dialog_add_device(QWidget *parent);
+    // With an engine, the modem picker follows the server's list while it is open.
+    explicit Dialog_add_device(QWidget *parent, Engine *engine = nullptr);
     ~Dialog_add_device() override;
 
     const Device_fields &fields() const { return *field_rows; }
@@ -27,4 +30,5 @@ private slots:
 
 private:
     std::unique_ptr<Device_fields> field_rows;
+    Engine *engine;
 };

@@ -17,6 +17,7 @@
 #include <QDialogButtonBox>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMutexLocker>
@@ -102,6 +103,7 @@ std::vector<Devices_table::Row_status> status_of(const std::vector<Eui> &euis, b
 
 Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     : QDialog(parent, device_dialog_flags)
+    , engine(engine)
 {
     const Device_texts &shared = Device_texts::get();
     const Texts &own = texts();
@@ -132,6 +134,16 @@ Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     QPushButton *remove = add_button(own.delete_button, own.delete_tip, QDialogButtonBox::ActionRole);
     QPushButton *change = add_button(own.edit_button, own.edit_tip, QDialogButtonBox::ActionRole);
     add_button(own.close_button, own.close_tip, QDialogButtonBox::RejectRole);
+    // While the file differs from the list shown, the user must see it before leaving.
+    unsaved = new QLabel;
+    unsaved->setObjectName(QStringLiteral("unsaved"));
+    unsaved->setTextFormat(Qt::PlainText);
+    unsaved->setWordWrap(true);
+    QPalette palette = unsaved->palette();
+    palette.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    unsaved->setPalette(palette);
+    rows->addWidget(unsaved);
+    show_unsaved();
     rows->addWidget(buttons);
 
     connect(filter, &QLineEdit::textChanged, this, &Dialog_devices::on_filter_text_changed);
@@ -171,7 +183,7 @@ void Dialog_devices::on_filter_text_changed(const QString &text)
 void Dialog_devices::on_btn_add_clicked()
 {
     guarded([this]() {
-        Dialog_add_device dialog(this);
+        Dialog_add_device dialog(this, engine);
         if (dialog.exec() == QDialog::Accepted)
             changed(true);
     });
@@ -282,7 +294,15 @@ void Dialog_devices::changed(bool count_changed)
     emit update_servers();
     if (count_changed)
         emit served_count_changed();
+    show_unsaved();
     refresh();
+}
+
+void Dialog_devices::show_unsaved()
+{
+    const QString line = devices_unsaved();
+    unsaved->setText(line);
+    unsaved->setVisible(!line.isEmpty());
 }
 
 void Dialog_devices::refresh()

@@ -8,6 +8,7 @@
 #include <functional>
 
 class Engine;
+class QLabel;
 class QLineEdit;
 class QModelIndex;
 class QStandardItem;
@@ -54,8 +55,11 @@ private:
     // Saves the list, tells the link and the main window, and shows the new list.
     void changed(bool count_changed);
     void refresh();
+    void show_unsaved();
 
     Devices_table *table;
     QLineEdit *filter;
+    QLabel *unsaved;
+    Engine *engine;
     bool status_shown = false;
 };

@@ -80,8 +80,13 @@ void Dialog_edit_device::accept()
         const Device_entry entry = field_rows->read();
         served_model.replace(old_eui, entry);
         old_eui = entry.eui;
+    } catch (const Clash_error &e) {
+        report_exception(e, this);
+        field_rows->select_clash(e.clash);
+        return;
     } catch (const std::exception &e) {
         report_exception(e, this);
+        field_rows->select_fault();
         return;
     } catch (...) {
         report_unexpected(place_code(module, 2), this);

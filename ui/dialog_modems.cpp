@@ -1,6 +1,7 @@
 #include "ui/dialog_modems.h"
 
 #include "base/log.h"
+#include "exchange/engine.h"
 #include "shared/shared_state.h"
 #include "ui/device_fields.h"
 #include "ui/device_texts.h"
@@ -153,12 +154,15 @@ void Dialog_modems::Table::fill(const std::vector<Modem_entry> &list)
     int row = 0;
     for (const Modem_entry &entry : list) {
         model.setItem(row, 0, centred(new Eui_item(entry.eui)));
-        model.setItem(row, 1, centred(new QStandardItem(entry.name)));
+        auto *name = centred(new QStandardItem(entry.name));
+        // The column may cut a long name.
+        name->setToolTip(entry.name);
+        model.setItem(row, 1, name);
         ++row;
     }
 }
 
-Dialog_modems::Dialog_modems(QWidget *parent)
+Dialog_modems::Dialog_modems(QWidget *parent, Engine *engine)
     : QDialog(parent, device_dialog_flags)
 {
     const Device_texts &shared = Device_texts::get();
@@ -172,7 +176,7 @@ Dialog_modems::Dialog_modems(QWidget *parent)
     auto *which_label = new QLabel(own.which_label);
     which_label->setToolTip(own.which_tip);
     which_row->addWidget(which_label);
-    auto *which = new QComboBox;
+    which = new QComboBox;
     which->addItems({own.which_used, own.which_not_used, own.which_available, own.which_unavailable,
                      own.which_all});
     which->setCurrentIndex(static_cast<int>(Modem_kind::not_used));
@@ -202,6 +206,8 @@ Dialog_modems::Dialog_modems(QWidget *parent)
     connect(table, &QTableView::doubleClicked, this, &Dialog_modems::on_double_click);
     connect(buttons, &QDialogButtonBox::accepted, this, &Dialog_modems::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &Dialog_modems::reject);
+    if (engine)
+        connect(engine, &Engine::servers_changed, this, &Dialog_modems::on_servers_changed);
     filter->setFocus();
 }
 
@@ -220,6 +226,25 @@ void Dialog_modems::on_filter_index_changed(int index)
     }
     table->fill(list);
     table->fit_columns();
+}
+
+// The server's list may have changed: the table follows, the selected modem stays selected.
+void Dialog_modems::on_servers_changed()
+{
+    const int row = table->selected_source_row();
+    const Eui_item *selected = row < 0 ? nullptr : as_eui_item(table->source().item(row, 0));
+    const bool keep = selected != nullptr;
+    const Eui kept = keep ? selected->eui() : 0;
+    on_filter_index_changed(which->currentIndex());
+    if (!keep)
+        return;
+    for (int i = 0; i < table->source().rowCount(); ++i) {
+        const Eui_item *item = as_eui_item(table->source().item(i, 0));
+        if (item && item->eui() == kept) {
+            table->select_source_row(i);
+            return;
+        }
+    }
 }
 
 void Dialog_modems::on_filter_field_changed(int index)

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class Engine;
 class QComboBox;
 class QLineEdit;
 
@@ -31,13 +32,14 @@ enum class Modem_kind {
 std::vector<Modem_entry> modem_list(Modem_kind kind);
 
 // Lets the user pick a modem known to the network server (or to our list of
-// served modems) instead of typing its EUI.
+// served modems) instead of typing its EUI. With an engine, the list follows the server's
+// while the picker is open.
 class Dialog_modems : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(Dialog_modems)
 
 public:
-    explicit Dialog_modems(QWidget *parent);
+    explicit Dialog_modems(QWidget *parent, Engine *engine = nullptr);
     ~Dialog_modems() override;
 
     // The modem chosen; meaningful once the dialog was accepted.
@@ -57,11 +59,13 @@ private slots:
     void on_filter_field_changed(int index);
     void on_filter_text_changed(const QString &text);
     void on_double_click(const QModelIndex &index);
+    void on_servers_changed();
 
 private:
     bool take(QStandardItem *item);
 
     Table *table;
+    QComboBox *which;
     QLineEdit *filter;
     Eui chosen = 0;
 };

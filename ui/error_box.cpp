@@ -13,13 +13,6 @@
 
 namespace {
 
-const QString &error_title()
-{
-    static const QString title = QCoreApplication::translate("err", "%1 %2: ошибка")
-                                     .arg(QString::fromUtf8(build_info::program_name),
-                                          QString::fromUtf8(build_info::version));
-    return title;
-}
 
 const QString &close_caption()
 {
@@ -45,6 +38,14 @@ bool seen_by_nobody()
 }
 
 } // namespace
+
+const QString &error_title()
+{
+    static const QString title = QCoreApplication::translate("err", "%1 %2: ошибка")
+                                     .arg(QString::fromUtf8(build_info::program_name),
+                                          QString::fromUtf8(build_info::version));
+    return title;
+}
 
 void set_boxes_shown_offscreen(bool shown)
 {

@@ -8,6 +8,9 @@
 class QMessageBox;
 class QWidget;
 
+// "quvo_vevi2zar 1.10.0: ошибка", the title of the program's error boxes.
+const QString &error_title();
+
 // The modal error box; returns when the user has closed it. Main thread only.
 void show_error(const QString &text, QWidget *parent);
 

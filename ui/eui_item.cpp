@@ -1,9 +1,13 @@
 #include "ui/eui_item.h"
 
+#include "ui/fonts.h"
+
 Eui_item::Eui_item(Eui eui)
     : QStandardItem(format_eui(eui))
     , value(eui)
 {
+    // Every table shows EUIs alike, their digits in columns.
+    setFont(font_small_mono());
 }
 
 Eui_item *as_eui_item(QStandardItem *item)

@@ -17,7 +17,9 @@
 #include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QStackedLayout>
@@ -279,6 +281,41 @@ void Main_window::on_btn_about_clicked()
 
 void Main_window::on_btn_exit_clicked()
 {
+    if (may_leave())
+        exit_in_order();
+}
+
+bool Main_window::may_leave()
+{
+    if (leaving || devices_unsaved().isEmpty())
+        return true;
+    // Once more before the changes are lost; the failure has been logged.
+    try {
+        write_devices();
+        return true;
+    } catch (const std::exception &) {
+    }
+    QMessageBox box(this);
+    init_fonts(&box);
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(error_title());
+    box.setText(devices_unsaved() + QLatin1String("\n\n")
+                + tr_main("Если выйти сейчас, изменения списка радиомодемов будут потеряны."));
+    QPushButton *leave = box.addButton(tr_main("Выйти без сохранения"), QMessageBox::DestructiveRole);
+    QPushButton *stay = box.addButton(tr_main("Остаться"), QMessageBox::RejectRole);
+    box.setDefaultButton(stay);
+    box.setEscapeButton(stay);
+    exec_box(box, stderr);
+    leaving = box.clickedButton() == leave;
+    if (leaving)
+        log_devices_lost();
+    return leaving;
+}
+
+void Main_window::exit_in_order()
+{
+    leaving = true;
     int result = QDialog::Rejected;
     bool left_by_user = false;
     try {
@@ -307,6 +344,17 @@ void Main_window::on_btn_exit_clicked()
     // Peers whose connections are still open find out on their own.
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+// The window's close control asks as the exit button does.
+void Main_window::closeEvent(QCloseEvent *event)
+{
+    if (!may_leave()) {
+        event->ignore();
+        return;
+    }
+    leaving = true;
+    QWidget::closeEvent(event);
 }
 
 void Main_window::keyPressEvent(QKeyEvent *event)

@@ -39,15 +39,24 @@ public slots:
     void on_clients_changed();
     void on_btn_devices_clicked();
     void on_btn_about_clicked();
+    // Asks first, while the list of modems is not saved: once more, then whether to leave
+    // without it.
     void on_btn_exit_clicked();
 
+public:
+    // The orderly exit itself: the link and the clients are closed, the exit dialog waits.
+    void exit_in_order();
+
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     Q_DISABLE_COPY(Main_window)
 
     void show_counts(bool shown);
+    // Whether the program may end: the list of modems is saved, or the user leaves without it.
+    bool may_leave();
 
     Engine &engine;
     Link_view view;
@@ -59,4 +68,6 @@ private:
     QString word_none;
     QString word_start;
     QString word_ready;
+    // The user has chosen to end the program: nothing is asked again.
+    bool leaving = false;
 };

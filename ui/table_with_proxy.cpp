@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
@@ -33,6 +34,8 @@ Table_with_proxy::Table_with_proxy(unsigned short no_scroll_bar_code, QWidget *p
     setTabKeyNavigation(false);
     verticalHeader()->hide();
     horizontalHeader()->setStretchLastSection(true);
+    // A bold header would no longer fit its width, and says nothing a selected row does not.
+    horizontalHeader()->setHighlightSections(false);
     proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
     proxy->setSourceModel(source_model);
     setModel(proxy);
@@ -93,6 +96,21 @@ QStandardItem *Table_with_proxy::selected_item(int column)
     if (place != 0)
         report_unexpected(place_code(selection_module, place), window());
     return item;
+}
+
+int Table_with_proxy::selected_source_row() const
+{
+    const QModelIndexList selected = selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return -1;
+    return proxy->mapToSource(selected.front()).row();
+}
+
+void Table_with_proxy::select_source_row(int row)
+{
+    const QModelIndex shown = proxy->mapFromSource(source_model->index(row, 0));
+    if (shown.isValid())
+        selectRow(shown.row());
 }
 
 QStandardItem *Table_with_proxy::item_in_row_of(const QModelIndex &index, int column)

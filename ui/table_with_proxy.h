@@ -30,6 +30,10 @@ public:
     QStandardItem *selected_item(int column);
     // The source item in column c of the row of a proxy index (a double click).
     QStandardItem *item_in_row_of(const QModelIndex &index, int column);
+    // The source row selected, -1 for none; telling nobody.
+    int selected_source_row() const;
+    // Selects the source row, where the filter shows it.
+    void select_source_row(int row);
 
     // Fits every column but the last, which fills the rest, to its contents, and
     // remembers the width that shows them all.

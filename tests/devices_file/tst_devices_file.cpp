@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -46,6 +47,7 @@ private slots:
     void missing_file();
     void write_then_read();
     void saved_max_frame_is_explicit();
+    void write_cannot_open_data();
     void write_cannot_open();
     void write_failure_keeps_old_file_data();
     void write_failure_keeps_old_file();
@@ -256,11 +258,30 @@ void Tst_devices_file::saved_max_frame_is_explicit()
     QCOMPARE(served_list(), QString("0000000000000001:1:51"));
 }
 
+void Tst_devices_file::write_cannot_open_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("folder gone") << dir.filePath("no such folder/devices.cfg") << "нет такого файла или папки";
+    // Not even root writes there.
+    QTest::newRow("file system refuses") << "/sys/devices.cfg" << "нет прав на запись в этот файл или в его папку";
+}
+
+// The save file cannot be opened: the message gives the cause and the full path; the list in
+// use stays unsaved until a save succeeds.
 void Tst_devices_file::write_cannot_open()
 {
-    settings.devices_file = dir.filePath("no such folder/devices.cfg");
+    QFETCH(QString, file);
+    QFETCH(QString, cause);
+    const QString saved_to = settings.devices_file;
+    settings.devices_file = file;
     QCOMPARE(error_of(write_devices),
-             QString("Не удалось начать запись в файл списка устройств, подлежащих обслуживанию."));
+             QString("Не удалось начать запись в файл списка устройств, подлежащих обслуживанию. Файл «%1»: %2.")
+                 .arg(file, cause));
+    QCOMPARE(devices_unsaved(), QString("Список не сохранён в файле «%1»: %2.").arg(file, cause));
+    settings.devices_file = saved_to;
+    QCOMPARE(error_of(write_devices), QString());
+    QCOMPARE(devices_unsaved(), QString());
 }
 
 void Tst_devices_file::write_failure_keeps_old_file_data()
@@ -292,8 +313,9 @@ void Tst_devices_file::write_failure_keeps_old_file()
     setrlimit(RLIMIT_FSIZE, &old_limit);
     std::signal(SIGXFSZ, old_handler);
 
-    const QString expected = QString("Не удалось сохранить файл списка устройств, подлежащих обслуживанию («%1»): "
-                                     "файл превысил допустимый размер.").arg(settings.devices_file);
+    const QString expected = QString("Не удалось сохранить файл списка устройств, подлежащих обслуживанию. "
+                                     "Файл «%1»: файл превысил допустимый размер.")
+                                 .arg(QFileInfo(settings.devices_file).absoluteFilePath());
     QVERIFY2(error == expected, qPrintable(error));
     // The toolkit's own text is kept in the log.
     QVERIFY(QString::fromUtf8(read_file(log_name)).contains(QString("errorString=«%1»").arg(qt_error_string(EFBIG))));

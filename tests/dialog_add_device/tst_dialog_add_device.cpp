@@ -43,36 +43,37 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("frame");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("fault");
         QTest::newRow("15 digits")
             << "000000000000001" << "3000" << "51"
             << "Значение параметра «Адрес (EUI) радиомодема» должно быть шестнадцатизначным целым "
-               "шестнадцатиричным числом без знака (а вы ввели 15 символов).";
+               "шестнадцатиричным числом без знака (а вы ввели 15 символов)." << 0;
         QTest::newRow("letter outside A-F")
             << "00000000000000G1" << "3000" << "51"
             << "Значение параметра «Адрес (EUI) радиомодема» должно быть целым шестнадцатиричным "
-               "числом без знака, не превышающим 18446744073709551615.";
+               "числом без знака, не превышающим 18446744073709551615." << 0;
         QTest::newRow("empty EUI") << "" << "3000" << "51"
-                                   << "Не указано значение параметра «Адрес (EUI) радиомодема».";
+                                   << "Не указано значение параметра «Адрес (EUI) радиомодема»." << 0;
         QTest::newRow("empty port")
             << "0000000000000001" << "" << "51"
-            << "Не указано значение параметра «Порт TCP для подключения клиентов».";
+            << "Не указано значение параметра «Порт TCP для подключения клиентов»." << 1;
         QTest::newRow("port not a number")
             << "0000000000000001" << "-1" << "51"
             << "Значение параметра «Порт TCP для подключения клиентов» должно быть целым десятичным "
-               "числом, не превышающим 65535.";
+               "числом, не превышающим 65535." << 1;
         QTest::newRow("port too large")
             << "0000000000000001" << "65536" << "51"
-            << "Значение параметра «Порт TCP для подключения клиентов» не должно превышать 65535.";
+            << "Значение параметра «Порт TCP для подключения клиентов» не должно превышать 65535." << 1;
         QTest::newRow("port 0")
             << "0000000000000001" << "0" << "51"
-            << "Значение параметра «Порт TCP для подключения клиентов» не должно быть меньше 1.";
+            << "Значение параметра «Порт TCP для подключения клиентов» не должно быть меньше 1." << 1;
         QTest::newRow("max frame 0")
             << "0000000000000001" << "3000" << "0"
-            << "Значение параметра «Максимальный размер пакета» не должно быть меньше 1.";
+            << "Значение параметра «Максимальный размер пакета» не должно быть меньше 1." << 2;
         QTest::newRow("EUI checked first")
             << "1" << "" << "0"
             << "Значение параметра «Адрес (EUI) радиомодема» должно быть шестнадцатизначным целым "
-               "шестнадцатиричным числом без знака (а вы ввели 1 символов).";
+               "шестнадцатиричным числом без знака (а вы ввели 1 символов)." << 0;
     }
     void field_messages()
     {
@@ -80,6 +81,7 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, frame);
         QFETCH(QString, message);
+        QFETCH(int, fault);
         Dialog_add_device dialog(nullptr);
         dialog.fields().eui_edit().setText(eui);
         dialog.fields().port_edit().setText(port);
@@ -87,6 +89,21 @@ private slots:
         QCOMPARE(refused_message(dialog), message);
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(served_devices.empty());
+        // The field at fault takes the focus, its text selected to be typed over.
+        QLineEdit *const fields[] = {&dialog.fields().eui_edit(), &dialog.fields().port_edit(),
+                                     &dialog.fields().frame_edit()};
+        QCOMPARE(dialog.focusWidget(), fields[fault]);
+        QCOMPARE(fields[fault]->selectedText(), fields[fault]->text());
+    }
+
+    // The three fields start at one edge, whatever their labels' lengths.
+    void fields_line_up()
+    {
+        Dialog_add_device dialog(nullptr);
+        dialog.show();
+        const auto left = [&dialog](QWidget &field) { return field.mapTo(&dialog, QPoint()).x(); };
+        QCOMPARE(left(dialog.fields().port_edit()), left(dialog.fields().eui_edit()));
+        QCOMPARE(left(dialog.fields().frame_edit()), left(dialog.fields().eui_edit()));
     }
 
     void field_lengths()
@@ -141,6 +158,9 @@ private slots:
         QCOMPARE(served_devices.size(), std::size_t(1));
         QVERIFY(served_model.consistent());
         QCOMPARE(dialog.fields().eui_edit().text(), eui);
+        QLineEdit &clash = message.contains(QStringLiteral("Порт")) ? dialog.fields().port_edit()
+                                                                     : dialog.fields().eui_edit();
+        QCOMPARE(dialog.focusWidget(), &clash);
     }
 
     // Picking with the add dialog's button fills its EUI field; cancelling leaves it.

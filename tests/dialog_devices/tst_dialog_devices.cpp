@@ -17,6 +17,8 @@
 #include "ui/main_window.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMutexLocker>
@@ -453,12 +455,42 @@ private slots:
             dialog.table_view().selectRow(0);
             button(dialog, delete_caption)->click();
         }
+        const QString file = dir.filePath(QStringLiteral("missing/devices.cfg"));
         QCOMPARE(error, QStringLiteral("Не удалось начать запись в файл списка устройств, подлежащих "
-                                       "обслуживанию."));
+                                       "обслуживанию. Файл «%1»: нет такого файла или папки.").arg(file));
+        const auto *unsaved = dialog.findChild<QLabel *>(QStringLiteral("unsaved"));
+        QVERIFY(unsaved->isVisibleTo(&dialog));
+        QCOMPARE(unsaved->text(), QStringLiteral("Список не сохранён в файле «%1»: нет такого файла или папки.").arg(file));
         QCOMPARE(updates.count(), 1);
         QCOMPARE(shown_rows(dialog).size(), int(served_devices.size()));
         QCOMPARE(shown_rows(dialog).value(0).left(16),
                  action == 2 ? QStringLiteral("1122334455667788") : QStringLiteral("0000000000000001"));
+    }
+
+    // After a failed save the next change writes the whole list, and the line goes.
+    void next_change_saves_everything()
+    {
+        settings.devices_file = dir.filePath(QStringLiteral("later/devices.cfg"));
+        Dialog_devices dialog(nullptr);
+        const auto add = [&dialog](const char *eui, bool fails) {
+            QString error;
+            answer_modal<Dialog_add_device>([&error, eui, fails](Dialog_add_device *add) {
+                add->fields().eui_edit().setText(QString::fromLatin1(eui));
+                add->accept();
+                if (fails)
+                    close_box(&error);
+            });
+            button(dialog, add_caption)->click();
+            return error;
+        };
+        QVERIFY(!add("0000000000000001", true).isEmpty());
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("later"))));
+        QCOMPARE(add("0000000000000002", false), QString());
+        QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("unsaved"))->isHidden());
+        QFile saved(settings.devices_file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray text = saved.readAll();
+        QVERIFY(text.contains("eui=0000000000000001") && text.contains("eui=0000000000000002"));
     }
 
     // Status columns follow the link and the client; editing the port replaces the

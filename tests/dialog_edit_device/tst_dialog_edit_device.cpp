@@ -67,6 +67,13 @@ private slots:
         QCOMPARE(served_devices.size(), before.size());
         QCOMPARE(served_devices.at(0xAB).tcp_port, std::uint16_t(3000));
         QVERIFY(served_model.consistent());
+        // The value at fault takes the focus; where nothing is wrong, none does.
+        QWidget *fault = message.contains(QStringLiteral("Порт")) ? &dialog.fields().port_edit()
+            : message.contains(QStringLiteral("Радиомодем")) ? &dialog.fields().eui_edit()
+            : message.contains(QStringLiteral("пакета")) ? &dialog.fields().frame_edit()
+                                                        : nullptr;
+        if (fault)
+            QCOMPARE(dialog.focusWidget(), fault);
     }
 
     // Every accepted edit leaves the port index describing the same devices.

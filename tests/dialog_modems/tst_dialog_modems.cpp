@@ -1,5 +1,6 @@
 #include "ui/dialog_modems.h"
 
+#include "exchange/engine.h"
 #include "support/logged_cases.h"
 #include "support/modal_answer.h"
 #include "support/test_support.h"
@@ -10,6 +11,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScopeGuard>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QtTest>
@@ -176,6 +178,26 @@ private slots:
                 QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1: %2 > %3").arg(box->itemText(i)).arg(needed).arg(room)));
             }
         }
+    }
+
+    // The list follows the server's while the picker is open, the selected modem kept; a
+    // long name shows whole in its tool tip, the EUI in the tables' fixed-width font, and a
+    // selected row leaves the header as it was.
+    void picker_follows_the_server()
+    {
+        Engine engine;
+        set_reachable({{1, "a"}, {3, QString(80, QLatin1Char('n'))}});
+        Dialog_modems dialog(nullptr, &engine);
+        auto *table = dialog.findChild<Table_with_proxy *>();
+        table->selectRow(1);
+        QCOMPARE(table->source().item(1, 1)->toolTip(), QString(80, QLatin1Char('n')));
+        QCOMPARE(table->source().item(1, 0)->font(), font_small_mono());
+        QVERIFY(!table->horizontalHeader()->highlightSections());
+        set_reachable({{1, "a"}, {2, "new"}, {3, "renamed"}});
+        emit engine.servers_changed();
+        QCOMPARE(rows_of(*table), QStringList({"0000000000000001|a", "0000000000000002|new",
+                                               "0000000000000003|renamed"}));
+        QCOMPARE(table->selected_source_row(), 2);
     }
 
     void picker_needs_selection()

@@ -32,7 +32,10 @@ class Recording_servers : public Link_servers {
 public:
     QStringList calls;
 
-    void reconcile(bool after_list) override { calls << QStringLiteral("reconcile %1").arg(after_list); }
+    void reconcile(bool after_list, bool list_changed) override
+    {
+        calls << QStringLiteral("reconcile %1 %2").arg(after_list).arg(list_changed);
+    }
     void link_dropped() override {}
     bool deliver_modem_data(quint64, const QByteArray &, bool, quint32) override { return false; }
     void link_at_rest() override {}
@@ -78,19 +81,24 @@ private slots:
         QVERIFY(wire.calls.isEmpty());
         traffic.devices_list_complete();
         QCOMPARE(take_calls(), QStringList({"read", "free"}));
-        QCOMPARE(servers.calls, QStringList{"reconcile 1"});
+        QCOMPARE(servers.calls, QStringList{"reconcile 1 0"});
         traffic.on_period_tick();
         traffic.on_period_tick();
         QCOMPARE(take_calls(), QStringList{"devlist"});
     }
 
-    // The list read is installed where the window and the servers find it.
+    // The list read is installed where the window and the servers find it; the servers hear
+    // whether it differs from the one before.
     void device_list_installed()
     {
         Link_traffic traffic(wire, servers);
-        traffic.devices_listed({{7, QStringLiteral("seven")}});
+        for (int i = 0; i < 2; ++i) {
+            traffic.devices_listed({{7, QStringLiteral("seven")}});
+            traffic.devices_list_complete();
+        }
         QCOMPARE(reachable_modems.size(), 1);
         QCOMPARE(reachable_modems.at(0).name, QStringLiteral("seven"));
+        QCOMPARE(servers.calls, QStringList({"reconcile 1 1", "reconcile 1 0"}));
     }
 
     // Polling that cannot start (here: a thread without an event loop) sends nothing and

@@ -15,7 +15,9 @@
 #include "ui/main_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QTcpServer>
@@ -56,6 +58,8 @@ private slots:
     void cannot_be_resized();
     void real_link_drives_the_window_and_exit_ends_it();
     void application_end_while_exit_dialog_waits_keeps_its_code();
+    void exit_after_failed_save_data();
+    void exit_after_failed_save();
 
 private:
     Label_with_size *label(const char *name) const;
@@ -91,6 +95,7 @@ void Tst_main_window::init()
 
 void Tst_main_window::cleanup()
 {
+    forget_application_exit();
     if (engine->isRunning())
         QVERIFY(engine->stop(5000));
     link.reset();
@@ -441,6 +446,52 @@ void Tst_main_window::application_end_while_exit_dialog_waits_keeps_its_code()
     // Leave the application able to run event loops again for the tests after this one.
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+void Tst_main_window::exit_after_failed_save_data()
+{
+    QTest::addColumn<bool>("saves_at_last");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("saved at exit") << true << QString();
+    QTest::newRow("stay") << false << QStringLiteral("Остаться");
+    QTest::newRow("leave without saving") << false << QStringLiteral("Выйти без сохранения");
+}
+
+// While the list in use is not saved, "Выйти" tries once more, and then asks; staying is the
+// default, leaving logs what is lost.
+void Tst_main_window::exit_after_failed_save()
+{
+    QFETCH(bool, saves_at_last);
+    QFETCH(QString, answer);
+    const QString folder = dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+    settings.devices_file = folder + QStringLiteral("/devices.cfg");
+    QVERIFY(!error_of(write_devices).isEmpty());
+    // A thread that has ended lets the exit dialog close at once.
+    engine->start();
+    QVERIFY(engine->stop(5000));
+    if (saves_at_last)
+        QVERIFY(QDir().mkpath(folder));
+    QString asked;
+    QString default_answer;
+    if (!answer.isEmpty()) {
+        answer_modal<QMessageBox>([&](QMessageBox *box) {
+            asked = box->text();
+            if (box->defaultButton() && box->defaultButton() == box->escapeButton())
+                default_answer = box->defaultButton()->text();
+            button(*box, answer)->click();
+        });
+    }
+    window->on_btn_exit_clicked();
+    const bool leaves = answer != QStringLiteral("Остаться");
+    QCOMPARE(window->isVisible(), !leaves);
+    QCOMPARE(devices_unsaved().isEmpty(), saves_at_last);
+    QCOMPARE(log_contents().contains(QStringLiteral("Изменения списка радиомодемов потеряны")),
+             answer == QStringLiteral("Выйти без сохранения"));
+    if (!answer.isEmpty()) {
+        QVERIFY2(asked.startsWith(QStringLiteral("Список не сохранён в файле «%1»").arg(settings.devices_file)),
+                 qPrintable(asked));
+        QCOMPARE(default_answer, QStringLiteral("Остаться"));
+    }
 }
 
 QTEST_MAIN(Tst_main_window)

@@ -91,7 +91,7 @@ private:
         QVERIFY(port);
         add_served(eui_a, port);
         list({eui_a});
-        servers.reconcile(true);
+        servers.reconcile(true, false);
         server = servers.server_of(eui_a);
         QVERIFY(server);
         client.connectToHost(QHostAddress::LocalHost, port);
@@ -147,14 +147,14 @@ private slots:
         list({eui_a});
         Modem_servers servers;
         QSignalSpy changed(&servers, &Modem_servers::servers_changed);
-        servers.reconcile(true);
+        servers.reconcile(true, false);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(link_state(), quint8(link_started | link_ready));
         QCOMPARE(server_euis(), QList<quint64>{eui_a});
         QCOMPARE(servers.alive(), 2);
 
         list({eui_a, eui_b});
-        servers.reconcile(false);
+        servers.reconcile(false, false);
         QCOMPARE(server_euis(), QList<quint64>({eui_a, eui_b}));
         QCOMPARE(servers.alive(), 3);
 
@@ -162,18 +162,27 @@ private slots:
         const quint16 moved = free_port();
         QVERIFY(moved && moved != port_b);
         served_model.replace(eui_a, {eui_a, Device_params{51, moved}});
-        servers.reconcile(false);
+        servers.reconcile(false, false);
         QVERIFY(!old_a);
         QCOMPARE(servers.server_of(eui_a)->port(), moved);
         QCOMPARE(port_view_of(eui_a).port, moved);
 
         list({eui_b});
-        servers.reconcile(false);
+        servers.reconcile(false, false);
         QCOMPARE(server_euis(), QList<quint64>{eui_b});
         QCOMPARE(servers.alive(), 2);
 
         QVERIFY(servers.deliver_modem_data(eui_b, packet("x"), false, 0));
         QVERIFY(!servers.deliver_modem_data(eui_a, packet("x"), false, 0));
+
+        // Once the window has taken what it shows, a list of other names is news to it even
+        // where no server changes; the same list is not.
+        take_servers_view();
+        const int told = changed.count();
+        servers.reconcile(false, false);
+        QCOMPARE(changed.count(), told);
+        servers.reconcile(false, true);
+        QCOMPARE(changed.count(), told + 1);
 
         servers.link_dropped();
         QVERIFY(server_euis().isEmpty());
@@ -224,7 +233,7 @@ private slots:
         serve_a_client(servers);
         QVERIFY(port_view_of(eui_a).client);
         served_model.replace(eui_a, {eui_a, Device_params{60, port_view_of(eui_a).port}});
-        servers.reconcile(false);
+        servers.reconcile(false, false);
         QVERIFY(!port_view_of(eui_a).client);
         QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
         QVERIFY(!port_view_of(eui_a).client);

@@ -13,6 +13,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 QString log_contents()
@@ -95,6 +96,13 @@ void reset_process_state()
     reset_settings();
     reset_shared_state();
     reset_devices();
+}
+
+void forget_application_exit()
+{
+    // The application's own loop clears the remembered end when it returns.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }
 
 void add_served(quint64 eui, quint16 port, int max_frame)

@@ -43,6 +43,10 @@ void set_reachable(const QVector<Server_device> &modems);
 // of a fresh process, for test programs that run many cases in one process.
 void reset_process_state();
 
+// The toolkit remembers an asked end of the application until its next event loop has run,
+// and meanwhile ends every modal loop at once: cases that exit the program call this after.
+void forget_application_exit();
+
 // Adds a modem to the served ones, as the add dialog does; throws Err on a taken EUI or port.
 void add_served(quint64 eui, quint16 port, int max_frame = 51);
 
