@@ -4,11 +4,7 @@
 # layers with their links are read from those folders' CMakeLists.txt.
 cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
-# Relative to the current folder, as typed; the globs need it whole.
-if(NOT SOURCE_DIR)
-    set(SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
-endif()
-get_filename_component(SOURCE_DIR ${SOURCE_DIR} ABSOLUTE)
+quvo_source_dir()
 
 quvo_read_layers(${SOURCE_DIR})
 set(all_files)

@@ -6,11 +6,7 @@
 # that Windows' own compiler lacks, so an include of a POSIX-only header fails it as well.
 cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
-# Relative to the current folder, as typed; the globs need it whole.
-if(NOT SOURCE_DIR)
-    set(SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
-endif()
-get_filename_component(SOURCE_DIR ${SOURCE_DIR} ABSOLUTE)
+quvo_source_dir()
 
 if(NOT COMPILER)
     find_program(COMPILER NAMES x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-g++)

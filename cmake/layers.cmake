@@ -12,6 +12,15 @@ set(QUVO_LAYERS base parser config shared link tcp exchange ui app)
 # or unix. Without that choice (the layer check) every variant counts.
 set(QUVO_PLATFORM_FOLDERS linux portable windows unix)
 
+# For the checks run as scripts: SOURCE_DIR whole (a relative one is as typed, from the current
+# folder; the globs need it whole), the project's when none is given.
+macro(quvo_source_dir)
+    if(NOT SOURCE_DIR)
+        set(SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+    endif()
+    get_filename_component(SOURCE_DIR ${SOURCE_DIR} ABSOLUTE)
+endmacro()
+
 # The sources of a layer, relative to source_dir.
 function(quvo_layer_files layer source_dir out)
     set(depends)

@@ -1,4 +1,5 @@
 #include "lora_sim/sim_server.h"
+#include "support/test_support.h"
 
 #include <QtTest>
 
@@ -103,10 +104,7 @@ void Tst_descriptors::init()
 
 void Tst_descriptors::cleanup()
 {
-    if (program && program->state() != QProcess::NotRunning) {
-        program->kill();
-        program->waitForFinished(program_timeout_ms);
-    }
+    end_program(program.get());
     program.reset();
     sim.reset();
     dir.reset();
@@ -115,15 +113,8 @@ void Tst_descriptors::cleanup()
 // The limits for the program alone, set by the shell that starts it.
 void Tst_descriptors::start(const QByteArray &limits)
 {
-    program = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program->setProcessEnvironment(environment);
-    program->setWorkingDirectory(dir->path());
-    program->start(QStringLiteral("bash"),
-                   {QStringLiteral("-c"), QString::fromLatin1(limits) + QStringLiteral(" && exec \"$0\""),
-                    QStringLiteral(QUVO_PROGRAM)});
-    QVERIFY(program->waitForStarted(program_timeout_ms));
+    program = start_program(dir->path(), QStringList(), QStringList(), QString::fromLatin1(limits));
+    QVERIFY(program);
 }
 
 QString Tst_descriptors::log() const

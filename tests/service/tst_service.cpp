@@ -129,10 +129,7 @@ void Tst_service::init()
 
 void Tst_service::cleanup()
 {
-    if (program && program->state() != QProcess::NotRunning) {
-        program->kill();
-        program->waitForFinished(program_timeout_ms);
-    }
+    end_program(program.get());
     program.reset();
     sim.reset();
     dir.reset();
@@ -155,15 +152,8 @@ void Tst_service::write_files(const QByteArray &more)
 
 void Tst_service::start(const QStringList &arguments, const QStringList &environment)
 {
-    program = std::make_unique<QProcess>();
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    for (const QString &variable : environment)
-        variables.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
-    program->setProcessEnvironment(variables);
-    program->setWorkingDirectory(dir->path());
-    program->start(QStringLiteral(QUVO_PROGRAM), arguments);
-    QVERIFY(program->waitForStarted(program_timeout_ms));
+    program = start_program(dir->path(), arguments, environment);
+    QVERIFY(program);
 }
 
 QString Tst_service::log() const

@@ -124,10 +124,7 @@ void Tst_stop_signals::init()
 
 void Tst_stop_signals::cleanup()
 {
-    if (program && program->state() != QProcess::NotRunning) {
-        program->kill();
-        program->waitForFinished(program_timeout_ms);
-    }
+    end_program(program.get());
     program.reset();
     sim.reset();
     dir.reset();
@@ -146,13 +143,8 @@ void Tst_stop_signals::start_program(const QByteArray &extra_settings, const QUr
     devices.write("device(eui=0011223344556677, tcp_port=" + QByteArray::number(modem_port) + ")\n");
     devices.close();
 
-    program = std::make_unique<QProcess>();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program->setProcessEnvironment(environment);
-    program->setWorkingDirectory(dir->path());
-    program->start(QStringLiteral(QUVO_PROGRAM), QStringList());
-    QVERIFY(program->waitForStarted(program_timeout_ms));
+    program = ::start_program(dir->path(), QStringList());
+    QVERIFY(program);
 }
 
 QByteArray Tst_stop_signals::log() const

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -103,6 +104,34 @@ void forget_application_exit()
     // The application's own loop clears the remembered end when it returns.
     QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
+}
+
+std::unique_ptr<QProcess> start_program(const QString &folder, const QStringList &arguments,
+                                        const QStringList &environment, const QString &shell)
+{
+    auto program = std::make_unique<QProcess>();
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString &variable : environment)
+        variables.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    program->setProcessEnvironment(variables);
+    program->setWorkingDirectory(folder);
+    if (shell.isEmpty())
+        program->start(QStringLiteral(QUVO_PROGRAM), arguments);
+    else
+        program->start(QStringLiteral("bash"), QStringList{QStringLiteral("-c"), shell + QStringLiteral(" && exec \"$0\" \"$@\""),
+                                                           QStringLiteral(QUVO_PROGRAM)} + arguments);
+    if (!program->waitForStarted(30000))
+        return nullptr;
+    return program;
+}
+
+void end_program(QProcess *program)
+{
+    if (program && program->state() != QProcess::NotRunning) {
+        program->kill();
+        program->waitForFinished(30000);
+    }
 }
 
 void add_served(quint64 eui, quint16 port, int max_frame)

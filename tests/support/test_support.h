@@ -6,8 +6,12 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
+#include <memory>
+
+class QProcess;
 class QTcpSocket;
 class QTemporaryDir;
 
@@ -46,6 +50,16 @@ void reset_process_state();
 // The toolkit remembers an asked end of the application until its next event loop has run,
 // and meanwhile ends every modal loop at once: cases that exit the program call this after.
 void forget_application_exit();
+
+// The real program as a process of its own, started in the folder under the offscreen platform
+// with the arguments and the environment variables more ("NAME=value"). A bash command line in
+// `shell` runs first and then gives way to the program (to set its limits). None when it did not
+// start.
+std::unique_ptr<QProcess> start_program(const QString &folder, const QStringList &arguments,
+                                        const QStringList &environment = QStringList(),
+                                        const QString &shell = QString());
+// Kills the program, should it still run, and waits for its end.
+void end_program(QProcess *program);
 
 // Adds a modem to the served ones, as the add dialog does; throws Err on a taken EUI or port.
 void add_served(quint64 eui, quint16 port, int max_frame = 51);
