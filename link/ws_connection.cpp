@@ -94,7 +94,7 @@ void Ws_connection::on_connected()
         }
         flags &= ~connecting;
         flags |= connected;
-        attempt_timer.stop();
+        // The attempt's time-out still bounds a close that follows here.
         if (!certificate.on_connected(socket.sslConfiguration())) {
             close_socket();
             return;
@@ -104,6 +104,7 @@ void Ws_connection::on_connected()
             close_socket();
             return;
         }
+        attempt_timer.stop();
         if (!wire.send(Command_kind::auth_req, auth_req_text(settings.ws_login, settings.ws_password)))
             return;
         show_link_state(link_started);
@@ -190,13 +191,15 @@ void Ws_connection::timerEvent(QTimerEvent *event)
 void Ws_connection::on_attempt_timeout()
 {
     const quint8 was = flags;
-    flags &= ~(connecting | reconnect_wait);
+    flags &= ~(connecting | connected | reconnect_wait);
     if (was & connecting) {
         log_line(tr_log("Тайм-аут установления соединения WebSocket с сервером QUVO-LoRa (ждали более %1 "
                         "миллисекунд).")
                      .arg(settings.ws_connect_timeout));
         socket.abort();
         fail_before_ready();
+    } else if (was & connected) {
+        fail_connected(Link_failure::timeout());
     } else if (was & reconnect_wait) {
         attempt_timer.stop();
         start_connect();
