@@ -237,6 +237,8 @@ private slots:
         QVERIFY(!port_view_of(eui_a).client);
         QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
         QVERIFY(!port_view_of(eui_a).client);
+        servers.link_dropped();
+        QTRY_COMPARE(servers.alive(), 1);
     }
 
     // Served and reachable modems get a server each; the next lists take one away and add one.
