@@ -74,9 +74,10 @@ sim_pid=$!
 wait_for grep -q '^listening ' "$work/sim.out" || fail "the simulator did not start"
 url=$(sed -n 's/^listening //p' "$work/sim.out" | head -1)
 
-# A port that nobody on loopback answers at the moment.
+# A port that nobody on loopback answers at the moment, below the system's range for outgoing
+# connections, so that no other test's client takes it meanwhile.
 port=
-for candidate in $(shuf -i 20000-60000 -n 50); do
+for candidate in $(shuf -i 20000-32000 -n 50); do
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then port=$candidate; break; fi
 done
 [ -n "$port" ] || fail "no free port"
@@ -90,8 +91,10 @@ echo "device(eui=0011223344556677, tcp_port=$port)" >"$run/devices.cfg"
 program_pid=$!
 wait_for grep -q "tcp$port\.listen" "$run/quvo_vevi2zar.log" 2>/dev/null ||
     { cat "$run/quvo_vevi2zar.log" >&2 || true; fail "the installed program serves no modem"; }
-
-exec 3<>"/dev/tcp/127.0.0.1/$port"
+# The port is traced just before it listens.
+connect_client() { exec 3<>"/dev/tcp/127.0.0.1/$port"; }
+wait_for connect_client 2>/dev/null ||
+    { cat "$run/quvo_vevi2zar.log" >&2; fail "the modem's port accepts no client"; }
 printf 'ping' >&3
 reply=
 read -r -t $((bound / 10)) -N 4 reply <&3 || true
