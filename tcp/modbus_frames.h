@@ -6,13 +6,14 @@
 
 // The frames of a Modbus gateway port: MBAP frames from and to its TCP masters, RTU frames to
 // and from the serial device behind the modem.
+
 // Longest PDU that an MBAP length (at most 254, the unit id included) can carry.
 constexpr int modbus_max_pdu = 253;
 // MBAP header: transaction id, protocol id, length, unit id.
 constexpr int mbap_header_size = 7;
 
 // Exception codes that the gateway answers itself.
-enum Modbus_exception : std::uint8_t {
+enum class Modbus_exception : std::uint8_t {
     device_busy = 0x06,
     path_unavailable = 0x0A,
     target_failed = 0x0B
