@@ -142,6 +142,23 @@ Device_fields::Device_fields(QVBoxLayout &rows, const Row_setup &eui, const Row_
     eui_field = add_row(grid, eui, eui_extra);
     port_field = add_row(grid, port, nullptr);
     frame_field = add_row(grid, frame, nullptr);
+
+    const Device_texts &texts = Device_texts::get();
+    const int row = grid.rowCount();
+    auto *label = new QLabel(texts.mode_label);
+    label->setToolTip(texts.mode_tip);
+    grid.addWidget(label, row, 0);
+    mode_field = new QComboBox;
+    // In the order of Device_mode.
+    mode_field->addItems({texts.mode_raw, texts.mode_modbus});
+    mode_field->setToolTip(texts.mode_tip);
+    fit_to_items(*mode_field);
+    grid.addWidget(mode_field, row, 1, Qt::AlignLeft);
+}
+
+void Device_fields::set_mode(Device_mode mode)
+{
+    mode_field->setCurrentIndex(int(mode));
 }
 
 Device_entry Device_fields::read()
@@ -157,6 +174,8 @@ Device_entry Device_fields::read()
     entry.params.max_frame = static_cast<std::int32_t>(
         read_decimal(frame_field->text(), texts.frame_label, min_frame, max_frame));
     fault = nullptr;
+    entry.params.mode = mode_field->currentIndex() == int(Device_mode::modbus_tcp) ? Device_mode::modbus_tcp
+                                                                                   : Device_mode::raw;
     return entry;
 }
 

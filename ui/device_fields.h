@@ -24,8 +24,8 @@ struct Filter_row {
 };
 Filter_row add_filter_row(QVBoxLayout &rows, const QStringList &fields);
 
-// The EUI, TCP port and maximum frame rows of the add and edit dialogs, lined up as a form:
-// each a label and a line edit with the same tool tip.
+// The EUI, TCP port, maximum frame and mode rows of the add and edit dialogs, lined up as a
+// form: each a label and a field with the same tool tip.
 class Device_fields {
 public:
     struct Row_setup {
@@ -41,8 +41,10 @@ public:
     QLineEdit &eui_edit() const { return *eui_field; }
     QLineEdit &port_edit() const { return *port_field; }
     QLineEdit &frame_edit() const { return *frame_field; }
+    QComboBox &mode_box() const { return *mode_field; }
+    void set_mode(Device_mode mode);
 
-    // Reads the three fields in order; the first bad one throws Err and is kept as the one
+    // Reads the fields in order; the first bad one throws Err and is kept as the one
     // at fault.
     Device_entry read();
     // After a refused value: the field at fault, or the one that clashes with another modem,
@@ -54,5 +56,6 @@ private:
     QLineEdit *eui_field;
     QLineEdit *port_field;
     QLineEdit *frame_field;
+    QComboBox *mode_field;
     QLineEdit *fault = nullptr;
 };

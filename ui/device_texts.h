@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/served_devices_model.h"
 #include "config/settings.h"
 
 #include <QString>
@@ -33,6 +34,15 @@ struct Device_texts {
     QString frame_tip;
     QString name_label;
     QString name_tip;
+    QString mode_label;
+    QString mode_tip;
+    QString mode_raw;
+    QString mode_modbus;
+
+    const QString &mode_text(Device_mode mode) const
+    {
+        return mode == Device_mode::modbus_tcp ? mode_modbus : mode_raw;
+    }
 
 private:
     Device_texts();

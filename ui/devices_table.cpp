@@ -79,7 +79,8 @@ Devices_table::Devices_table(QWidget *parent)
         const QString &tip;
     } headers[column_count] = {
         {shared.eui_label, shared.eui_tip},       {shared.port_header, shared.port_tip},
-        {shared.frame_header, shared.frame_tip},  {own.avail_header, own.avail_tip},
+        {shared.frame_header, shared.frame_tip},  {shared.mode_label, shared.mode_tip},
+        {own.avail_header, own.avail_tip},
         {own.client_header, own.client_tip},      {shared.name_label, shared.name_tip},
     };
     for (int column = 0; column < column_count; ++column) {
@@ -97,6 +98,8 @@ Devices_table::Devices_table(QWidget *parent)
     preferred_widths[eui_column] = m + 16 * h;
     preferred_widths[port_column] = m + 5 * d;
     preferred_widths[frame_column] = m + 4 * d;
+    preferred_widths[mode_column] = m + std::max(QFontMetrics(font_small(), this).horizontalAdvance(shared.mode_raw),
+                                                 QFontMetrics(font_small(), this).horizontalAdvance(shared.mode_modbus));
     preferred_widths[avail_column] = m + mark;
     preferred_widths[client_column] = m + mark;
     preferred_widths[name_column] = m + 32 * h;
@@ -130,6 +133,9 @@ void Devices_table::fill_devices()
                       cell(new QStandardItem(QString::number(device.second.tcp_port))));
         model.setItem(row, frame_column,
                       cell(new QStandardItem(QString::number(device.second.max_frame))));
+        QStandardItem *mode = cell(new QStandardItem(Device_texts::get().mode_text(device.second.mode)));
+        mode->setFont(font_small());
+        model.setItem(row, mode_column, mode);
         for (int column = avail_column; column < column_count; ++column)
             model.setItem(row, column, cell(new QStandardItem(blank())));
         ++row;

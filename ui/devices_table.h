@@ -9,12 +9,12 @@
 
 class QBrush;
 
-// The table of the devices dialog: one row per served modem with its EUI, port and
-// maximum frame, and the live state of each beside them.
+// The table of the devices dialog: one row per served modem with its EUI, port, maximum
+// frame and mode, and the live state of each beside them.
 class Devices_table : public Table_with_proxy {
 public:
-    enum Column { eui_column, port_column, frame_column, avail_column, client_column, name_column,
-                  column_count };
+    enum Column { eui_column, port_column, frame_column, mode_column, avail_column, client_column,
+                  name_column, column_count };
 
     // What the status columns of one row show.
     struct Row_status {
@@ -26,7 +26,7 @@ public:
 
     explicit Devices_table(QWidget *parent);
 
-    // One row per served modem in EUI order: EUI, port and maximum frame; status blank.
+    // One row per served modem in EUI order: EUI, port, maximum frame and mode; status blank.
     void fill_devices();
     std::vector<Eui> row_euis() const;
     // The status of the rows in order; names only when with_names.

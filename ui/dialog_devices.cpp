@@ -112,7 +112,7 @@ Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     auto *rows = new QVBoxLayout(this);
 
     const Filter_row filter_row =
-        add_filter_row(*rows, {shared.eui_label, shared.port_label, shared.frame_label, shared.name_label});
+        add_filter_row(*rows, {shared.eui_label, shared.port_label, shared.frame_label, shared.mode_label, shared.name_label});
     filter = filter_row.text;
     QComboBox *field = filter_row.field;
 
@@ -167,7 +167,8 @@ Dialog_devices::~Dialog_devices() = default;
 void Dialog_devices::on_filter_field_changed(int index)
 {
     static const int columns[] = {Devices_table::eui_column, Devices_table::port_column,
-                                  Devices_table::frame_column, Devices_table::name_column, -1};
+                                  Devices_table::frame_column, Devices_table::mode_column,
+                                  Devices_table::name_column, -1};
     if (index < 0 || index >= static_cast<int>(std::size(columns))) {
         log_unexpected(place_code(module, 3));
         return;

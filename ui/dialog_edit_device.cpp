@@ -63,6 +63,7 @@ Dialog_edit_device::Dialog_edit_device(Eui eui, const Device_params &params, QWi
     field_rows->eui_edit().setText(format_eui(eui));
     field_rows->port_edit().setText(QString::number(params.tcp_port));
     field_rows->frame_edit().setText(QString::number(params.max_frame));
+    field_rows->set_mode(params.mode);
 
     auto *buttons = new QDialogButtonBox;
     buttons->addButton(own.set_button, QDialogButtonBox::AcceptRole)->setToolTip(own.set_tip);

@@ -146,7 +146,7 @@ private slots:
         settings.devices_file = dir.filePath(QStringLiteral("%1.cfg").arg(QTest::currentTestFunction()));
         add_served(0xAB, 3000);
         add_served(0x1122334455667788, 3001, 222);
-        add_served(0xFFFFFFFFFFFFFFFF, 4000, 115);
+        add_served(0xFFFFFFFFFFFFFFFF, 4000, 115, Device_mode::modbus_tcp);
     }
 
     // With the link down the status columns are blank.
@@ -155,12 +155,12 @@ private slots:
         Dialog_devices dialog(nullptr);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Список радиомодемов, подлежащих обслуживанию"));
         QCOMPARE(shown_rows(dialog),
-                 QStringList({"00000000000000AB|3000|51| | | ", "1122334455667788|3001|222| | | ",
-                              "FFFFFFFFFFFFFFFF|4000|115| | | "}));
+                 QStringList({"00000000000000AB|3000|51|Прозрачный| | | ", "1122334455667788|3001|222|Прозрачный| | | ",
+                              "FFFFFFFFFFFFFFFF|4000|115|Шлюз Modbus TCP| | | "}));
         const QAbstractItemModel *model = dialog.table_view().model();
         const Device_texts &texts = Device_texts::get();
         QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), texts.port_header);
-        QCOMPARE(model->headerData(5, Qt::Horizontal, Qt::ToolTipRole).toString(), texts.name_tip);
+        QCOMPARE(model->headerData(6, Qt::Horizontal, Qt::ToolTipRole).toString(), texts.name_tip);
         QCOMPARE(model->index(0, 0).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
     }
 
@@ -185,17 +185,17 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(&dialog, "on_servers_changed"));
         QCOMPARE(state_flags & (servers_changed_pending | clients_changed_pending), 0);
         QCOMPARE(shown_rows(dialog),
-                 QStringList({"00000000000000AB|3000|51| | |meter", "1122334455667788|3001|222| | | ",
-                              "FFFFFFFFFFFFFFFF|4000|115| | |"}));
+                 QStringList({"00000000000000AB|3000|51|Прозрачный| | |meter", "1122334455667788|3001|222|Прозрачный| | | ",
+                              "FFFFFFFFFFFFFFFF|4000|115|Шлюз Modbus TCP| | |"}));
         const QAbstractItemModel *model = dialog.table_view().model();
-        QCOMPARE(model->index(0, 5).data(Qt::ForegroundRole).value<QBrush>().color(), QColor(0, 128, 0));
+        QCOMPARE(model->index(0, 6).data(Qt::ForegroundRole).value<QBrush>().color(), QColor(0, 128, 0));
         {
             QMutexLocker lock(&state_mutex);
             state_flags &= static_cast<quint8>(~(link_started | link_ready));
             reachable_modems.clear();
         }
         QVERIFY(QMetaObject::invokeMethod(&dialog, "on_servers_changed"));
-        QCOMPARE(shown_rows(dialog).value(0), QStringLiteral("00000000000000AB|3000|51| | | "));
+        QCOMPARE(shown_rows(dialog).value(0), QStringLiteral("00000000000000AB|3000|51|Прозрачный| | | "));
     }
 
     // The marks of a served modem and of its client, in the main window's colours.
@@ -223,11 +223,12 @@ private slots:
         QTest::newRow("port column") << 1 << "300"
                                      << QStringList{"00000000000000AB", "1122334455667788"};
         QTest::newRow("frame column") << 2 << "22" << QStringList{"1122334455667788"};
-        QTest::newRow("all fields: port") << 4 << "4000" << QStringList{"FFFFFFFFFFFFFFFF"};
-        QTest::newRow("all fields: frame") << 4 << "115" << QStringList{"FFFFFFFFFFFFFFFF"};
-        QTest::newRow("all fields: EUI") << 4 << "1122" << QStringList{"1122334455667788"};
-        QTest::newRow("all fields: name") << 4 << "METER" << QStringList{"00000000000000AB"};
-        QTest::newRow("name column") << 3 << "met" << QStringList{"00000000000000AB"};
+        QTest::newRow("mode column") << 3 << "modbus" << QStringList{"FFFFFFFFFFFFFFFF"};
+        QTest::newRow("all fields: port") << 5 << "4000" << QStringList{"FFFFFFFFFFFFFFFF"};
+        QTest::newRow("all fields: frame") << 5 << "115" << QStringList{"FFFFFFFFFFFFFFFF"};
+        QTest::newRow("all fields: EUI") << 5 << "1122" << QStringList{"1122334455667788"};
+        QTest::newRow("all fields: name") << 5 << "METER" << QStringList{"00000000000000AB"};
+        QTest::newRow("name column") << 4 << "met" << QStringList{"00000000000000AB"};
     }
     void filter()
     {
@@ -367,7 +368,7 @@ private slots:
         });
         button(dialog, add_caption)->click();
         QCOMPARE(updates.count(), 1);
-        QCOMPARE(shown_rows(dialog).value(1), QStringLiteral("00000000000000AC|3002|51| | | "));
+        QCOMPARE(shown_rows(dialog).value(1), QStringLiteral("00000000000000AC|3002|51|Прозрачный| | | "));
         QVERIFY(file_text(settings.devices_file)
                     .contains("device(eui=00000000000000AC, tcp_port=3002, max_frame=51)"));
     }
@@ -411,9 +412,9 @@ private slots:
         QCOMPARE(shown_eui, QStringLiteral("FFFFFFFFFFFFFFFF"));
         QCOMPARE(updates.count(), 1);
         QCOMPARE(served_devices.at(0xFFFFFFFFFFFFFFFF).tcp_port, std::uint16_t(5000));
-        QCOMPARE(shown_rows(dialog).value(2), QStringLiteral("FFFFFFFFFFFFFFFF|5000|115| | | "));
+        QCOMPARE(shown_rows(dialog).value(2), QStringLiteral("FFFFFFFFFFFFFFFF|5000|115|Шлюз Modbus TCP| | | "));
         QVERIFY(file_text(settings.devices_file)
-                    .contains("device(eui=FFFFFFFFFFFFFFFF, tcp_port=5000, max_frame=115)"));
+                    .contains("device(eui=FFFFFFFFFFFFFFFF, tcp_port=5000, max_frame=115, mode=modbus_tcp)"));
     }
 
     // A devices file that cannot be written is reported; the link and the table
@@ -523,10 +524,10 @@ private slots:
         // As the window's "Список" wires it.
         connect(&dialog, &Dialog_devices::served_count_changed, &window, &Main_window::update_served_count);
         const QString mark = QStringLiteral("√");
-        QCOMPARE(cell(dialog, 0, 3), QStringLiteral(" "));
-        QCOMPARE(cell(dialog, 0, 5), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, Devices_table::avail_column), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, Devices_table::name_column), QStringLiteral(" "));
         QVERIFY(sim.listen(sim_port));
-        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 3), mark, wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, Devices_table::avail_column), mark, wait_ms);
         QTRY_COMPARE_WITH_TIMEOUT(running_servers(), 1, wait_ms);
         {
             Dialog_modems picker(nullptr);
@@ -534,14 +535,14 @@ private slots:
             QCOMPARE(picker.findChild<QTableView *>()->model()->index(0, 1).data().toString(),
                      QStringLiteral("pump"));
         }
-        QCOMPARE(cell(dialog, 0, 4), QStringLiteral(" "));
-        QCOMPARE(cell(dialog, 0, 5), QStringLiteral("meter"));
-        QCOMPARE(cell(dialog, 1, 3), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, Devices_table::client_column), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, Devices_table::name_column), QStringLiteral("meter"));
+        QCOMPARE(cell(dialog, 1, Devices_table::avail_column), QStringLiteral(" "));
 
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, first_port);
         QVERIFY(client.waitForConnected(wait_ms));
-        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 4), mark, wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, Devices_table::client_column), mark, wait_ms);
 
         answer_modal<Dialog_edit_device>([second_port](Dialog_edit_device *edit) {
             edit->fields().port_edit().setText(QString::number(second_port));
@@ -551,7 +552,7 @@ private slots:
         button(dialog, edit_caption)->click();
         QCOMPARE(served_devices.at(served_eui).tcp_port, second_port);
         QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, wait_ms);
-        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 4), QStringLiteral(" "), wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, Devices_table::client_column), QStringLiteral(" "), wait_ms);
         QVERIFY(accepts(second_port));
         QVERIFY(!accepts(first_port));
         QCOMPARE(cell(dialog, 0, 1), QString::number(second_port));
@@ -567,7 +568,7 @@ private slots:
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("served"))->text(), QStringLiteral("1"));
 
         QVERIFY(engine.stop(wait_ms));
-        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, 5), QStringLiteral(" "), wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(dialog, 0, Devices_table::name_column), QStringLiteral(" "), wait_ms);
     }
 
     // A stored file may give a modem port 0: it is listed and known to the server, but
@@ -608,9 +609,9 @@ private slots:
         // As the window's "Список" wires it.
         connect(&dialog, &Dialog_devices::served_count_changed, &window, &Main_window::update_served_count);
         QCOMPARE(cell(dialog, 0, 1), QStringLiteral("0"));
-        QCOMPARE(cell(dialog, 0, 3), QStringLiteral(" "));
-        QCOMPARE(cell(dialog, 0, 5), QStringLiteral("meter"));
-        QCOMPARE(cell(dialog, 1, 3), QStringLiteral("√"));
+        QCOMPARE(cell(dialog, 0, Devices_table::avail_column), QStringLiteral(" "));
+        QCOMPARE(cell(dialog, 0, Devices_table::name_column), QStringLiteral("meter"));
+        QCOMPARE(cell(dialog, 1, Devices_table::avail_column), QStringLiteral("√"));
 
         QVERIFY(engine.stop(wait_ms));
         QFile log(QString::fromUtf8(log_file_name()));

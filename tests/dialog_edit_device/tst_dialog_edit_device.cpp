@@ -5,6 +5,7 @@
 #include "support/modal_answer.h"
 #include "support/test_support.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QtTest>
 
@@ -14,8 +15,9 @@ class Tst_dialog_edit_device : public Logged_cases {
 private slots:
     void edit_shows_record()
     {
-        add_served(0xAB, 3007, 222);
+        add_served(0xAB, 3007, 222, Device_mode::modbus_tcp);
         Dialog_edit_device dialog(0xAB, served_devices.begin()->second, nullptr);
+        QCOMPARE(dialog.fields().mode_box().currentText(), QStringLiteral("Шлюз Modbus TCP"));
         QCOMPARE(dialog.fields().eui_edit().text(), QStringLiteral("00000000000000AB"));
         QCOMPARE(dialog.fields().port_edit().text(), QStringLiteral("3007"));
         QCOMPARE(dialog.fields().frame_edit().text(), QStringLiteral("222"));
@@ -82,22 +84,26 @@ private slots:
         QTest::addColumn<QString>("eui");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("frame");
-        QTest::newRow("max frame only") << "00000000000000AB" << "3000" << "115";
-        QTest::newRow("port only") << "00000000000000AB" << "3005" << "51";
-        QTest::newRow("EUI only") << "00000000000000EF" << "3000" << "51";
-        QTest::newRow("EUI and port") << "0000000000000001" << "3009" << "222";
+        QTest::addColumn<bool>("gateway");
+        QTest::newRow("max frame only") << "00000000000000AB" << "3000" << "115" << false;
+        QTest::newRow("port only") << "00000000000000AB" << "3005" << "51" << false;
+        QTest::newRow("EUI only") << "00000000000000EF" << "3000" << "51" << false;
+        QTest::newRow("EUI and port") << "0000000000000001" << "3009" << "222" << false;
+        QTest::newRow("mode only") << "00000000000000AB" << "3000" << "51" << true;
     }
     void edit_changes()
     {
         QFETCH(QString, eui);
         QFETCH(QString, port);
         QFETCH(QString, frame);
+        QFETCH(bool, gateway);
         add_served(0xAB, 3000);
         add_served(0xCD, 3001);
         Dialog_edit_device dialog(0xAB, served_devices.at(0xAB), nullptr);
         dialog.fields().eui_edit().setText(eui);
         dialog.fields().port_edit().setText(port);
         dialog.fields().frame_edit().setText(frame);
+        dialog.fields().mode_box().setCurrentIndex(gateway ? 1 : 0);
         dialog.accept();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         const Eui new_eui = eui.toULongLong(nullptr, 16);
@@ -107,6 +113,7 @@ private slots:
         QVERIFY(record != served_devices.end());
         QCOMPARE(record->second.tcp_port, port.toUShort());
         QCOMPARE(record->second.max_frame, frame.toInt());
+        QCOMPARE(record->second.mode, gateway ? Device_mode::modbus_tcp : Device_mode::raw);
         QVERIFY(served_model.consistent());
     }
 };

@@ -134,9 +134,9 @@ void end_program(QProcess *program)
     }
 }
 
-void add_served(quint64 eui, quint16 port, int max_frame)
+void add_served(quint64 eui, quint16 port, int max_frame, Device_mode mode)
 {
-    served_model.add({eui, Device_params{max_frame, port}});
+    served_model.add({eui, Device_params{max_frame, port, mode}});
 }
 
 QString positioned(int column, int line, const QString &text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/err.h"
+#include "config/served_devices_model.h"
 #include "shared/shared_state.h"
 
 #include <QByteArray>
@@ -62,7 +63,7 @@ std::unique_ptr<QProcess> start_program(const QString &folder, const QStringList
 void end_program(QProcess *program);
 
 // Adds a modem to the served ones, as the add dialog does; throws Err on a taken EUI or port.
-void add_served(quint64 eui, quint16 port, int max_frame = 51);
+void add_served(quint64 eui, quint16 port, int max_frame = 51, Device_mode mode = Device_mode::raw);
 
 // Runs read and gives the message of the Err it throws, or "" when none is thrown.
 template <typename F>
