@@ -61,9 +61,23 @@ struct Device_statement {
     bool have_eui = false;
     bool have_port = false;
     bool have_frame = false;
+    bool have_mode = false;
     Eui eui = 0;
     Device_params params;
 };
+
+Device_mode read_mode(Utf8_file_parser &p)
+{
+    if (std::strncmp(p.cur, "raw", 3) == 0) {
+        p.cur += 3;
+        return Device_mode::raw;
+    }
+    if (std::strncmp(p.cur, "modbus_tcp", 10) == 0) {
+        p.cur += 10;
+        return Device_mode::modbus_tcp;
+    }
+    p.fail(tr_parser("неправильное значение атрибута «mode»: знаю только значения «raw» и «modbus_tcp»."));
+}
 
 void read_attribute(Utf8_file_parser &p, Device_statement &d)
 {
@@ -81,14 +95,19 @@ void read_attribute(Utf8_file_parser &p, Device_statement &d)
         break;
     case 'm':
         known = p.begin_param("max_frame", d.have_frame);
-        if (known)
+        if (known) {
             d.params.max_frame = static_cast<std::int32_t>(p.read_uint32(1, 9999));
+            break;
+        }
+        known = p.begin_param("mode", d.have_mode);
+        if (known)
+            d.params.mode = read_mode(p);
         break;
     default:
         break;
     }
     if (!known)
-        p.fail(tr_parser("неизвестный атрибут объекта «device». Знаю только атрибуты «eui», «tcp_port» и «max_frame»."));
+        p.fail(tr_parser("неизвестный атрибут объекта «device». Знаю только атрибуты «eui», «tcp_port», «max_frame» и «mode»."));
 }
 
 // From "device" to ")".
@@ -174,9 +193,11 @@ QByteArray devices_text()
     QString text = QCoreApplication::translate("main", "# Содержимое этого файла сформировано программой %1 %2.\n\n")
                        .arg(QLatin1String(build_info::program_name), QLatin1String(build_info::version));
     for (const auto &entry : served_devices) {
-        text += QStringLiteral("device(eui=%1, tcp_port=%2, max_frame=%3)\n")
+        // Raw is the default and is not written, so that files without gateways stay as they were.
+        const QLatin1String mode(entry.second.mode == Device_mode::modbus_tcp ? ", mode=modbus_tcp" : "");
+        text += QStringLiteral("device(eui=%1, tcp_port=%2, max_frame=%3%4)\n")
                     .arg(format_eui(entry.first), QString::number(entry.second.tcp_port),
-                         QString::number(entry.second.max_frame));
+                         QString::number(entry.second.max_frame), mode);
     }
     return QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
 }

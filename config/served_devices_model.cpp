@@ -70,7 +70,8 @@ void Served_devices_model::replace(Eui old_eui, const Device_entry &entry)
     if (port_changed && by_port.count(entry.params.tcp_port) != 0)
         throw port_taken(entry.params.tcp_port);
     const bool eui_changed = entry.eui != old_eui;
-    if (!eui_changed && !port_changed && entry.params.max_frame == old.max_frame)
+    if (!eui_changed && !port_changed && entry.params.max_frame == old.max_frame
+        && entry.params.mode == old.mode)
         throw Err(QCoreApplication::translate(
             "edit_device",
             "Ничего не изменилось.\n"

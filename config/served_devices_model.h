@@ -5,10 +5,17 @@
 #include <cstdint>
 #include <map>
 
+// How a modem's port speaks to its clients.
+enum class Device_mode : std::uint8_t {
+    raw,        // one client; its bytes cut into messages at its pauses
+    modbus_tcp  // up to eight Modbus TCP masters; each request goes to the modem as an RTU frame
+};
+
 // What is kept for one served modem.
 struct Device_params {
     std::int32_t max_frame = 0;     // 1 to 9999
     std::uint16_t tcp_port = 0;
+    Device_mode mode = Device_mode::raw;
 };
 
 // Port 0 would let the system pick a port that no client knows of, so the smallest

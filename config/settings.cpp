@@ -111,6 +111,7 @@ void read_config(const QString &file_name)
     bool have_devices_file = false;
     bool have_default_max_frame = false;
     bool have_interframe_delay = false;
+    bool have_modbus_timeout = false;
     bool have_trace_ws = false;
     bool have_trace_tcp = false;
     bool have_tcp_listen = false;
@@ -152,10 +153,12 @@ void read_config(const QString &file_name)
             s.trace_tcp = read_trace_level(p, QT_TRANSLATE_NOOP("parser", "неправильное значение параметра «trace_tcp»: знаю только значения «err», «bad_frames» и «all»."));
         } else if (p.begin_param("tcp_listen", have_tcp_listen)) {
             s.tcp_listen = read_listen_address(p);
+        } else if (p.begin_param("modbus_timeout", have_modbus_timeout)) {
+            s.modbus_timeout = p.read_uint32(1, max_timing);
         } else if (p.begin_param("tcp_allow", have_tcp_allow)) {
             s.tcp_allow = read_allowed_networks(p);
         } else {
-            p.fail(tr_parser("неизвестный параметр. Знаю только параметры «ws_url», «ws_login», «ws_password», «ws_connect_timeout», «ws_auth_timeout», «ws_reconnect_delay», «ws_devlist_period», «ws_devlist_timeout», «ws_data_timeout», «devices_file», «default_max_frame», «interframe_delay», «trace_ws», «trace_tcp», «tcp_listen» и «tcp_allow»."));
+            p.fail(tr_parser("неизвестный параметр. Знаю только параметры «ws_url», «ws_login», «ws_password», «ws_connect_timeout», «ws_auth_timeout», «ws_reconnect_delay», «ws_devlist_period», «ws_devlist_timeout», «ws_data_timeout», «devices_file», «default_max_frame», «interframe_delay», «trace_ws», «trace_tcp», «tcp_listen», «tcp_allow» и «modbus_timeout»."));
         }
 
         // The next parameter must begin on a later line.

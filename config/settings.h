@@ -36,6 +36,7 @@ struct Settings {
     QString devices_file = QStringLiteral("devices.cfg");
     std::uint32_t default_max_frame = 51;
     std::uint32_t interframe_delay = 15;
+    std::uint32_t modbus_timeout = 10000;    // a radio round trip takes seconds
     Trace_level trace_ws = Trace_level::bad_frames;
     Trace_level trace_tcp = Trace_level::bad_frames;
     QHostAddress tcp_listen{QHostAddress::Any};  // every local IPv4 and IPv6 address

@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "config/devices.h"
 #include "shared/shared_state.h"
+#include "tcp/modbus_gateway.h"
 #include "tcp/tcp_server.h"
 #include "tcp/tcp_sockets.h"
 
@@ -28,7 +29,7 @@ QString tr_log(const char *text)
 
 Modem_servers::~Modem_servers()
 {
-    for (Tcp_server *server : qAsConst(live))
+    for (Modem_port *server : qAsConst(live))
         server->forget_link();
 }
 
@@ -78,7 +79,7 @@ void Modem_servers::reconcile(bool after_list, bool list_changed)
     struct Start {
         Eui eui;
         Device_params params;
-        Tcp_server *running;  // with another port or frame limit
+        Modem_port *running;  // with other parameters
     };
     std::vector<Start> starts;
     reach = reachable_modems.cbegin();
@@ -88,13 +89,18 @@ void Modem_servers::reconcile(bool after_list, bool list_changed)
             continue;
         while (running != tcp_servers.cend() && running.key() < eui)
             ++running;
-        Tcp_server *server = running != tcp_servers.cend() && running.key() == eui ? running.value() : nullptr;
-        if (!server || server->port() != params.tcp_port || server->frame_limit() != params.max_frame)
+        Modem_port *server = running != tcp_servers.cend() && running.key() == eui ? running.value() : nullptr;
+        if (!server || !server->serves(params))
             starts.push_back({eui, params, server});
     }
 
     const auto start_server = [this](const Start &start) {
-        tcp_servers.insert(start.eui, new Tcp_server(*this, downlinks, start.eui, start.params));
+        Modem_port *port = nullptr;
+        if (start.params.mode == Device_mode::modbus_tcp)
+            port = new Modbus_gateway(*this, downlinks, start.eui, start.params);
+        else
+            port = new Tcp_server(*this, downlinks, start.eui, start.params);
+        tcp_servers.insert(start.eui, port);
         port_views.insert(start.eui, Port_view{start.params.tcp_port, false});
     };
     for (const Start &start : starts) {
@@ -151,7 +157,7 @@ void Modem_servers::reconcile(bool after_list, bool list_changed)
 void Modem_servers::link_dropped()
 {
     QVector<Server_device> old_modems;
-    QMap<Eui, Tcp_server *> old_servers;
+    QMap<Eui, Modem_port *> old_servers;
     bool notify = false;
     {
         QMutexLocker lock(&state_mutex);
@@ -160,7 +166,7 @@ void Modem_servers::link_dropped()
         port_views.clear();
     }
     old_servers.swap(tcp_servers);
-    for (Tcp_server *server : qAsConst(old_servers))
+    for (Modem_port *server : qAsConst(old_servers))
         server->shutdown_server();
     if (notify)
         emit servers_changed();
@@ -168,7 +174,7 @@ void Modem_servers::link_dropped()
 
 bool Modem_servers::deliver_modem_data(quint64 eui, const QByteArray &data, bool has_fcnt, quint32 fcnt)
 {
-    Tcp_server *server = tcp_servers.value(eui, nullptr);
+    Modem_port *server = tcp_servers.value(eui, nullptr);
     if (!server)
         return false;
     server->on_modem_data(data, has_fcnt, fcnt);
@@ -180,7 +186,7 @@ void Modem_servers::link_at_rest()
     decrement_alive_count();
 }
 
-void Modem_servers::note_client(const Tcp_server *server, bool connected)
+void Modem_servers::note_client(const Modem_port *server, bool connected)
 {
     const auto it = port_views.find(server->modem());
     // A server shut down for its successor no longer speaks for the modem.
@@ -199,13 +205,13 @@ void Modem_servers::client_count_changed()
         emit clients_changed();
 }
 
-void Modem_servers::server_started(Tcp_server *server)
+void Modem_servers::server_started(Modem_port *server)
 {
     live.insert(server);
     ++alive_count;
 }
 
-void Modem_servers::server_destroyed(Tcp_server *server)
+void Modem_servers::server_destroyed(Modem_port *server)
 {
     live.remove(server);
     decrement_alive_count();

@@ -9,8 +9,8 @@
 #include <QObject>
 #include <QSet>
 
-// The modems' TCP servers as the exchange thread keeps them: one Tcp_server for every served
-// and reachable modem, brought in line after each device list and whenever the served
+// The modems' TCP servers as the exchange thread keeps them: one port for every served and
+// reachable modem (a Tcp_server, or a Modbus_gateway for a modem so declared), brought in line after each device list and whenever the served
 // devices change, all dropped with the link; what the window shows of them (port_views) goes
 // with them. Uplink packets go to the server of their modem; the servers hand their clients'
 // messages to the link's send queue themselves. It also counts what keeps the exchange
@@ -31,7 +31,7 @@ public:
     // share (only after shutdown), wound_up is emitted when the count reaches 0.
     int alive() const { return alive_count; }
     // The running server of the modem; none when it has none.
-    Tcp_server *server_of(Eui eui) const { return tcp_servers.value(eui, nullptr); }
+    Modem_port *server_of(Eui eui) const { return tcp_servers.value(eui, nullptr); }
 
     // Link_servers
     void reconcile(bool after_list, bool list_changed) override;
@@ -40,10 +40,10 @@ public:
     void link_at_rest() override;
 
     // Tcp_link
-    void note_client(const Tcp_server *server, bool connected) override;
+    void note_client(const Modem_port *server, bool connected) override;
     void client_count_changed() override;
-    void server_started(Tcp_server *server) override;
-    void server_destroyed(Tcp_server *server) override;
+    void server_started(Modem_port *server) override;
+    void server_destroyed(Modem_port *server) override;
     void out_of_descriptors() override;
 
 public slots:
@@ -61,9 +61,9 @@ private:
     void decrement_alive_count();
 
     // The running server of every served and reachable modem, by EUI.
-    QMap<Eui, Tcp_server *> tcp_servers;
+    QMap<Eui, Modem_port *> tcp_servers;
     Downlinks *downlinks = nullptr;
-    QSet<Tcp_server *> live;
+    QSet<Modem_port *> live;
     int alive_count = 1;
     Descriptor_shortage shortage;
 };

@@ -59,7 +59,7 @@ QByteArray rtu_frame(std::uint8_t unit, const QByteArray &pdu);
 // What an uplink packet group is, held against the request it is to answer.
 enum class Rtu_check {
     good,           // a reply to it: same unit, same function code or its exception form
-    too_short,      // fewer than 4 bytes (unit, function, CRC), or an exception without its code
+    too_short,      // fewer than 4 bytes (unit, function, CRC), or an exception not of 5 (its code alone)
     bad_crc,
     other_unit,
     other_function

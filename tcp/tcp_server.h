@@ -3,6 +3,7 @@
 #include "config/devices.h"
 #include "shared/downlink.h"
 #include "tcp/client_reader.h"
+#include "tcp/modem_port.h"
 #include "tcp/pause_timer.h"
 #include "tcp/tcp_sockets.h"
 #include "tcp/uplink_writer.h"
@@ -27,7 +28,7 @@ class Tcp_link;
 // It counts references: one of its own, given up by shutdown_server, and one for every
 // accepted socket until that socket is destroyed; the last one gone deletes it.
 // Lives in the exchange thread.
-class Tcp_server : public QObject, public Downlink_origin {
+class Tcp_server : public QObject, public Modem_port, public Downlink_origin {
     Q_OBJECT
     Q_DISABLE_COPY(Tcp_server)
 
@@ -37,23 +38,24 @@ public:
     Tcp_server(Tcp_link &keeper, Downlinks *downlinks, Eui eui, const Device_params &params);
     ~Tcp_server() override;
 
-    void shutdown_server();
-    // One uplink packet of this modem, as decoded from an "rx" message.
-    void on_modem_data(const QByteArray &data, bool has_fcnt, std::uint32_t fcnt);
+    void shutdown_server() override;
+    void on_modem_data(const QByteArray &data, bool has_fcnt, std::uint32_t fcnt) override;
     // Ends the service of the client from the program's side; its waiting messages go unsent.
     void shutdown_client();
     // The network server refused a message of this client: the client goes.
     void downlink_refused() override;
-    // The link and the keeper are gone: nothing is handed to them or told to them any more.
-    void forget_link()
+    void forget_link() override
     {
         keeper = nullptr;
         downlinks = nullptr;
     }
 
-    Eui modem() const { return eui; }
-    std::int32_t frame_limit() const { return max_frame; }
-    std::uint16_t port() const { return tcp_port; }
+    Eui modem() const override { return eui; }
+    std::uint16_t port() const override { return tcp_port; }
+    bool serves(const Device_params &params) const override
+    {
+        return params.mode == Device_mode::raw && params.tcp_port == tcp_port && params.max_frame == max_frame;
+    }
     bool has_client() const { return client != nullptr; }
 
 private slots:

@@ -23,7 +23,8 @@ QString served_list()
 {
     QStringList items;
     for (const auto &entry : served_devices)
-        items << QString("%1:%2:%3").arg(format_eui(entry.first)).arg(entry.second.tcp_port).arg(entry.second.max_frame);
+        items << QString("%1:%2:%3%4").arg(format_eui(entry.first)).arg(entry.second.tcp_port).arg(entry.second.max_frame)
+                     .arg(entry.second.mode == Device_mode::modbus_tcp ? ":modbus_tcp" : "");
     if (!served_model.consistent())
         return "the port index differs from the devices";
     return items.join(' ');
@@ -117,7 +118,7 @@ void Tst_devices_file::read_data()
     const QString missing_eui = "в описании объекта «device» отсутствует обязательный атрибут: «eui».";
     const QString missing_port = "в описании объекта «device» отсутствует обязательный атрибут: «tcp_port».";
     const QString comma_or_parenthesis = "ожидается запятая, разделяющая атрибуты, или круглая скобка, завершающая список атрибутов.";
-    const QString unknown_attribute = "неизвестный атрибут объекта «device». Знаю только атрибуты «eui», «tcp_port» и «max_frame».";
+    const QString unknown_attribute = "неизвестный атрибут объекта «device». Знаю только атрибуты «eui», «tcp_port», «max_frame» и «mode».";
     const QString hex16 = "ожидается 16-значное шестнадцатиричное число.";
 
     QTest::newRow("empty") << QByteArray() << "" << QString();
@@ -149,6 +150,13 @@ void Tst_devices_file::read_data()
                                     << "1:41: " + unknown_attribute;
     QTest::newRow("unknown attribute") << QByteArray("device(port=1)") << "" << "1:8: " + unknown_attribute;
     QTest::newRow("attribute prefix only") << QByteArray("device(tcp=1)") << "" << "1:8: " + unknown_attribute;
+    QTest::newRow("gateway and raw")
+        << QByteArray("device(mode=modbus_tcp, eui=0000000000000001, tcp_port=1) device(eui=0000000000000002, tcp_port=2, mode = raw)")
+        << "0000000000000001:1:77:modbus_tcp 0000000000000002:2:77" << QString();
+    QTest::newRow("unknown mode") << QByteArray("device(eui=0000000000000001, tcp_port=1, mode=modbus)") << ""
+                                  << "1:47: неправильное значение атрибута «mode»: знаю только значения «raw» и «modbus_tcp».";
+    QTest::newRow("repeated mode") << QByteArray("device(mode=raw, mode=raw)") << ""
+                                   << "1:22: параметр «mode» уже определён выше по тексту.";
     QTest::newRow("repeated attribute") << QByteArray("device(tcp_port=1, tcp_port=1)") << ""
                                         << "1:28: параметр «tcp_port» уже определён выше по тексту.";
     QTest::newRow("no equals sign") << QByteArray("device(eui 0000000000000001)") << ""
@@ -230,7 +238,7 @@ void Tst_devices_file::write_then_read()
     const Served_devices devices = {
         {~Q_UINT64_C(0), {9999, 65535}},
         {1, {1, 0}},
-        {Q_UINT64_C(0x8000000000000000), {51, 4001}},
+        {Q_UINT64_C(0x8000000000000000), {51, 4001, Device_mode::modbus_tcp}},
     };
     for (const auto &device : devices)
         served_model.add({device.first, device.second});
@@ -238,13 +246,13 @@ void Tst_devices_file::write_then_read()
 
     const QByteArray expected = "\xEF\xBB\xBF# Содержимое этого файла сформировано программой quvo_vevi2zar 1.10.0.\n\n"
                                 "device(eui=0000000000000001, tcp_port=0, max_frame=1)\n"
-                                "device(eui=8000000000000000, tcp_port=4001, max_frame=51)\n"
+                                "device(eui=8000000000000000, tcp_port=4001, max_frame=51, mode=modbus_tcp)\n"
                                 "device(eui=FFFFFFFFFFFFFFFF, tcp_port=65535, max_frame=9999)\n";
     QCOMPARE(read_file(settings.devices_file), expected);
 
     reset_devices();
     QCOMPARE(error_of(read_devices), QString());
-    QCOMPARE(served_list(), QString("0000000000000001:0:1 8000000000000000:4001:51 FFFFFFFFFFFFFFFF:65535:9999"));
+    QCOMPARE(served_list(), QString("0000000000000001:0:1 8000000000000000:4001:51:modbus_tcp FFFFFFFFFFFFFFFF:65535:9999"));
 }
 
 // After a save the default of the configuration no longer applies to a device.

@@ -92,7 +92,7 @@ private:
         add_served(eui_a, port);
         list({eui_a});
         servers.reconcile(true, false);
-        server = servers.server_of(eui_a);
+        server = dynamic_cast<Tcp_server *>(servers.server_of(eui_a));
         QVERIFY(server);
         client.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(client.waitForConnected(5000));
@@ -158,7 +158,7 @@ private slots:
         QCOMPARE(server_euis(), QList<quint64>({eui_a, eui_b}));
         QCOMPARE(servers.alive(), 3);
 
-        const QPointer<Tcp_server> old_a = servers.server_of(eui_a);
+        const QPointer<Tcp_server> old_a = dynamic_cast<Tcp_server *>(servers.server_of(eui_a));
         const quint16 moved = free_port();
         QVERIFY(moved && moved != port_b);
         served_model.replace(eui_a, {eui_a, Device_params{51, moved}});

@@ -99,6 +99,7 @@ void Tst_settings::full_file()
         "devices_file = \"modems.cfg\"\n"
         "default_max_frame = 9999\n"
         "interframe_delay = 60000\n"
+        "modbus_timeout = 1\n"
         "trace_ws = all\n"
         "trace_tcp = err\r\n");
     QCOMPARE(read_error(name), QString());
@@ -116,6 +117,7 @@ void Tst_settings::full_file()
     QCOMPARE(settings.devices_file, QString("modems.cfg"));
     QCOMPARE(settings.default_max_frame, 9999u);
     QCOMPARE(settings.interframe_delay, 60000u);
+    QCOMPARE(settings.modbus_timeout, 1u);
     QCOMPARE(settings.trace_ws, Trace_level::all);
     QCOMPARE(settings.trace_tcp, Trace_level::err);
 }
@@ -139,6 +141,7 @@ void Tst_settings::defaults()
     QCOMPARE(settings.devices_file, QString("devices.cfg"));
     QCOMPARE(settings.default_max_frame, 51u);
     QCOMPARE(settings.interframe_delay, 15u);
+    QCOMPARE(settings.modbus_timeout, 10000u);
     QCOMPARE(settings.trace_ws, Trace_level::bad_frames);
     QCOMPARE(settings.trace_tcp, Trace_level::bad_frames);
 }
@@ -293,13 +296,15 @@ void Tst_settings::errors_data()
                                              << "число слишком большое (должно быть не более 9999)";
     QTest::newRow("interframe_delay 0") << QByteArray("interframe_delay = 00") << 1 << 20
                                         << "число слишком маленькое (должно быть не менее 1).";
+    QTest::newRow("modbus_timeout 60001") << QByteArray("modbus_timeout = 60001") << 1 << 22
+                                          << "число слишком большое (должно быть не более 60000)";
     QTest::newRow("repeated parameter") << QByteArray("ws_url = \"a\"\n  ws_url = \"a\"") << 2 << 9
                                         << "параметр «ws_url» уже определён выше по тексту.";
     QTest::newRow("unknown parameter") << QByteArray("ws_url = \"a\"\n  WS_LOGIN = \"a\"") << 2 << 3
         << "неизвестный параметр. Знаю только параметры «ws_url», «ws_login», «ws_password», «ws_connect_timeout», "
            "«ws_auth_timeout», «ws_reconnect_delay», «ws_devlist_period», «ws_devlist_timeout», «ws_data_timeout», "
-           "«devices_file», «default_max_frame», «interframe_delay», «trace_ws», «trace_tcp», «tcp_listen» и "
-           "«tcp_allow».";
+           "«devices_file», «default_max_frame», «interframe_delay», «trace_ws», «trace_tcp», «tcp_listen», "
+           "«tcp_allow» и «modbus_timeout».";
     QTest::newRow("longer name") << QByteArray("ws_urls = \"a\"") << 1 << 7 << "ожидается символ «=».";
     QTest::newRow("trace_ws = errors") << QByteArray("trace_ws = errors") << 1 << 15 << end_of_line;
     QTest::newRow("trace_ws = none") << QByteArray("trace_ws = none") << 1 << 12

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <utility>
 
-// The link and the keeper of a Tcp_server on its own: no Engine, no thread, no WebSocket.
+// The link and the keeper of a modem's port on its own: no Engine, no thread, no WebSocket.
 // It keeps the messages handed to it as they came, takes them while fewer than `cap` wait,
 // and notes what the server tells it.
 class Recording_tcp_link : public Tcp_link, public Downlinks {
@@ -22,7 +22,7 @@ public:
     bool client_noted = false;
     int out_of_descriptors_told = 0;
     int alive = 1;
-    QSet<Tcp_server *> servers;
+    QSet<Modem_port *> servers;
 
     bool enqueue_message(Downlink message) override
     {
@@ -47,14 +47,14 @@ public:
         }
     }
     int modem_cap() const override { return cap; }
-    void note_client(const Tcp_server *, bool connected) override { client_noted = connected; }
+    void note_client(const Modem_port *, bool connected) override { client_noted = connected; }
     void client_count_changed() override { ++clients_told; }
-    void server_started(Tcp_server *server) override
+    void server_started(Modem_port *server) override
     {
         servers.insert(server);
         ++alive;
     }
-    void server_destroyed(Tcp_server *server) override
+    void server_destroyed(Modem_port *server) override
     {
         servers.remove(server);
         --alive;
