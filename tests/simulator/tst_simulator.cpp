@@ -6,6 +6,7 @@
 #include "link/link_events.h"
 #include "link/link_servers.h"
 #include "link/server_protocol.h"
+#include "lora_sim/modbus_slave.h"
 #include "lora_sim/sim_console.h"
 #include "lora_sim/sim_server.h"
 #include "lora_sim/tls_files.h"
@@ -139,6 +140,8 @@ private slots:
     void echo_delay_holds_back_the_uplink();
     void early_echo_comes_before_the_reply();
     void silent_modem_never_answers();
+    void modbus_slave_data();
+    void modbus_slave();
     void injected_messages_reach_authorised_connections();
     void device_list_changes_at_run_time();
     void credentials_are_checked();
@@ -451,6 +454,80 @@ void Tst_simulator::silent_modem_never_answers()
     QCOMPARE(client.texts.size(), 2);
 }
 
+// Requests and replies are "unit pdu" in hexadecimal, the CRC added; a leading '!' marks a bad CRC.
+void Tst_simulator::modbus_slave_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QStringList>("replies");
+
+    QTest::newRow("read") << "" << QStringList{"0103 0000 0002"} << QStringList{"0103 04 0000 0000"};
+    QTest::newRow("write single, read back") << "" << QStringList{"0106 0005 1234", "0103 0004 0003"}
+                                             << QStringList{"0106 0005 1234", "0103 06 0000 1234 0000"};
+    QTest::newRow("write multiple up to the last register")
+        << ",registers=10" << QStringList{"0110 0007 0003 06 aaaa bbbb cccc", "0103 0006 0004"}
+        << QStringList{"0110 0007 0003", "0103 08 0000 aaaa bbbb cccc"};
+    QTest::newRow("illegal function") << "" << QStringList{"0104 0000 0001", "0101 0000 0001"} << QStringList{"018401", "018101"};
+    QTest::newRow("illegal address")
+        << ",registers=10" << QStringList{"0103 0009 0002", "0106 000a 0001", "0110 0008 0003 06 000100020003", "0103 0009 0001"}
+        << QStringList{"018302", "018602", "019002", "0103 02 0000"};
+    QTest::newRow("illegal value")
+        << "" << QStringList{"0103 0000 007e", "0103 0000 0000", "0110 0000 0002 03 000100", "0110 0000 0002 04 0001", "0106 00"}
+        << QStringList{"018303", "018303", "019003", "019003", "018603"};
+    QTest::newRow("bad CRC ignored") << "" << QStringList{"!0106 0000 0001", "0103 0000 0001"} << QStringList{"0103 02 0000"};
+    QTest::newRow("other unit ignored") << ",unit=7" << QStringList{"0106 0000 0001", "0703 0000 0001"}
+                                        << QStringList{"0703 02 0000"};
+    QTest::newRow("broadcast executed, unanswered")
+        << "" << QStringList{"0006 0002 0007", "0010 0003 0001 02 0009", "0003 0000 0001", "0004 0000 0001", "0103 0002 0002"}
+        << QStringList{"0103 04 0007 0009"};
+    QTest::newRow("bad-CRC copy first") << ",badcrc,size=3" << QStringList{"0106 0001 0002"}
+                                        << QStringList{"!0106 0001 0002", "0106 0001 0002"};
+    QTest::newRow("mute") << ",mute" << QStringList{"0106 0000 0001", "0103 0000 0001"} << QStringList{};
+}
+
+void Tst_simulator::modbus_slave()
+{
+    QFETCH(QString, options);
+    QFETCH(QStringList, requests);
+    QFETCH(QStringList, replies);
+    // The CRC of a frame known from elsewhere, low byte first.
+    QCOMPARE(rtu_frame(1, QByteArray::fromHex("0300 00000a")), QByteArray::fromHex("0103 0000 000a c5cd"));
+    const auto body = [](const QString &hex) { return QByteArray::fromHex(hex.mid(hex.startsWith('!')).toLatin1()); };
+    QString error;
+    const auto m = parse_modem(QStringLiteral("0011223344556677:plc:modbus") + options, &error);
+    QVERIFY2(m, qPrintable(error));
+    Sim_server sim;
+    sim.add_modem(*m);
+    QVERIFY(sim.listen());
+    Ws_test_client client(sim.url());
+    log_in(sim, client);
+    if (QTest::currentTestFailed())
+        return;
+    for (const QString &request : requests) {
+        QByteArray frame = rtu_frame(quint8(body(request).at(0)), body(request).mid(1));
+        if (request.startsWith('!'))
+            frame[frame.size() - 2] = char(frame.at(frame.size() - 2) ^ 0x01);
+        client.send(send_data_req(echo_eui, frame));
+    }
+    // A reply goes out right after its send_data_resp: once all of those have come and a ping is
+    // answered, nothing more is on its way.
+    QTRY_COMPARE(client.with_cmd("send_data_resp").size(), requests.size());
+    QVERIFY(client.caught_up());
+    const QList<QByteArray> got = join_groups(client.with_cmd("rx"));
+    QCOMPARE(got.size(), replies.size());
+    for (int i = 0; i < replies.size(); ++i) {
+        const QByteArray good = rtu_frame(quint8(body(replies.at(i)).at(0)), body(replies.at(i)).mid(1));
+        if (!replies.at(i).startsWith('!')) {
+            QCOMPARE(got.at(i).toHex(' '), good.toHex(' '));
+            continue;
+        }
+        QCOMPARE(got.at(i).size(), good.size());
+        QCOMPARE(got.at(i).chopped(2), good.chopped(2));
+        QVERIFY(got.at(i).right(2) != good.right(2));
+    }
+    QCOMPARE(sim.bad_commands(), 0);
+}
+
 void Tst_simulator::injected_messages_reach_authorised_connections()
 {
     Sim_server sim;
@@ -594,6 +671,11 @@ void Tst_simulator::modem_texts_data()
     QTest::newRow("no name") << "00112233445566aa::echo" << true << QString() << "echo 40 3 ---- 0 2 1";
     QTest::newRow("all options") << "0011223344556677:m:echo,size=7,type=13,shuffle,dup,repeat,early,delay=50,port=5,fcnt=9"
                                  << true << "m" << "echo 7 19 sdre 50 5 9";
+    QTest::newRow("modbus") << "0011223344556677:m:modbus,unit=247,registers=65536,badcrc,mute,size=3" << true << "m"
+                            << "modbus 3 3 ---- 0 2 1";
+    QTest::newRow("unit 0") << "0011223344556677:m:modbus,unit=0" << false << QString() << QString();
+    QTest::newRow("unit 248") << "0011223344556677:m:modbus,unit=248" << false << QString() << QString();
+    QTest::newRow("no registers") << "0011223344556677:m:modbus,registers=0" << false << QString() << QString();
     QTest::newRow("short EUI") << "11223344556677:m:echo" << false << QString() << QString();
     QTest::newRow("bad digit") << "001122334455667g:m:echo" << false << QString() << QString();
     QTest::newRow("no behaviour") << "0011223344556677:m" << false << QString() << QString();
@@ -623,7 +705,7 @@ void Tst_simulator::modem_texts()
     const QString flags = QStringLiteral("%1%2%3%4").arg(e.shuffle ? "s" : "-", e.duplicate ? "d" : "-",
                                                          e.repeat_copy ? "r" : "-", e.early ? "e" : "-");
     QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-                 .arg(parsed->behaviour == Modem_behaviour::echo ? "echo" : "silent")
+                 .arg(behaviour_name(parsed->behaviour))
                  .arg(e.packet_size)
                  .arg(int(e.packet_type))
                  .arg(flags)
@@ -726,8 +808,10 @@ void Tst_simulator::console_commands()
 
     QCOMPARE(run("add 0011223344556677:Meter 1:echo,size=2"), QStringLiteral("ok"));
     QCOMPARE(run("add 00000000000000AB::silent"), QStringLiteral("ok"));
-    QCOMPARE(run("list"), QStringLiteral("0011223344556677 echo Meter 1\n00000000000000AB silent "));
+    QCOMPARE(run("add 00000000000000AC:plc:modbus,unit=3"), QStringLiteral("ok"));
+    QCOMPARE(run("list"), QStringLiteral("0011223344556677 echo Meter 1\n00000000000000AB silent \n00000000000000AC modbus plc"));
     QCOMPARE(run("remove 00000000000000ab"), QStringLiteral("removed 1"));
+    QCOMPARE(run("remove 00000000000000ac"), QStringLiteral("removed 1"));
     QCOMPARE(run("rx 0011223344556677 0301 - 3 UNCONF_UP REPEAT"), QStringLiteral("sent to 1 connection(s)"));
     QCOMPARE(run("rx 0011223344556677 03 9"), QStringLiteral("sent to 1 connection(s)"));
     QCOMPARE(run("uplink 0011223344556677 414243"), QStringLiteral("sent to 1 connection(s)"));

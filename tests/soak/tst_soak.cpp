@@ -1,6 +1,7 @@
 // The checks of the soak tool: what counts as a passed, late, mixed or corrupted reply, and how a
-// client counts a reply that a fault did or did not excuse.
+// client or a Modbus master counts a reply that a fault did or did not excuse.
 
+#include "soak/modbus_master.h"
 #include "soak/payload.h"
 #include "soak/reply_stream.h"
 #include "soak/soak_client.h"
@@ -25,6 +26,8 @@ private slots:
     void mixed_told_from_corrupted();
     void radio_fault_verdicts_data();
     void radio_fault_verdicts();
+    void modbus_verdicts_data();
+    void modbus_verdicts();
 };
 
 void Tst_soak::payloads_differ_per_client_and_request()
@@ -215,6 +218,102 @@ void Tst_soak::radio_fault_verdicts()
     QCOMPARE(accepted, connections);
     // Only a reply on a connection that no fault doomed tells that the client is served again.
     QCOMPARE(served.count(), passed);
+}
+
+// How the stand-in gateway answers the requests that came in one read.
+enum class Gateway { in_order, reversed, ids_swapped, first_timed_out };
+Q_DECLARE_METATYPE(Gateway)
+
+// Replies may come in any order, but each must carry its own request's transaction id; a gateway
+// exception counts as a failure unless a fault dooms the master.
+void Tst_soak::modbus_verdicts_data()
+{
+    QTest::addColumn<Gateway>("gateway");
+    QTest::addColumn<bool>("doomed");
+    QTest::addColumn<int>("passed");
+    QTest::addColumn<int>("mismatched");
+    QTest::addColumn<int>("unexcused");
+    QTest::addColumn<int>("lost_to_faults");
+
+    QTest::newRow("in order") << Gateway::in_order << false << 8 << 0 << 0 << 0;
+    QTest::newRow("out of order") << Gateway::reversed << false << 8 << 0 << 0 << 0;
+    QTest::newRow("transaction ids swapped") << Gateway::ids_swapped << false << 6 << 2 << 0 << 0;
+    QTest::newRow("time-out exception") << Gateway::first_timed_out << false << 7 << 0 << 1 << 0;
+    QTest::newRow("time-out exception, doomed") << Gateway::first_timed_out << true << 7 << 0 << 0 << 1;
+}
+
+void Tst_soak::modbus_verdicts()
+{
+    QFETCH(Gateway, gateway);
+    QFETCH(bool, doomed);
+    QFETCH(int, passed);
+    QFETCH(int, mismatched);
+    QFETCH(int, unexcused);
+    QFETCH(int, lost_to_faults);
+
+    QTcpServer port;
+    QVERIFY(port.listen(QHostAddress::LocalHost));
+    QVector<quint16> registers(64, 0);
+    bool first = true;
+    QVector<QByteArray> replies;
+    const auto word = [](const QByteArray &bytes, int at) { return quint8(bytes.at(at)) << 8 | quint8(bytes.at(at + 1)); };
+    const auto execute = [&](const QByteArray &pdu) {
+        const int start = word(pdu, 1);
+        const int count = word(pdu, 3);
+        QByteArray reply = pdu.left(5);
+        if (pdu.at(0) == 6) {
+            registers[start] = quint16(count);
+        } else if (pdu.at(0) == 16) {
+            for (int i = 0; i < count; ++i)
+                registers[start + i] = quint16(word(pdu, 6 + 2 * i));
+        } else {
+            reply = QByteArray(1, char(3)) + char(2 * count);
+            for (int i = start; i < start + count; ++i)
+                reply += char(registers.at(i) >> 8) + QByteArray(1, char(registers.at(i) & 0xFF));
+        }
+        if (gateway == Gateway::first_timed_out && std::exchange(first, false))
+            reply = QByteArray(1, char(pdu.at(0) | 0x80)) + char(0x0B);
+        return reply;
+    };
+    connect(&port, &QTcpServer::newConnection, &port, [&] {
+        QTcpSocket *peer = port.nextPendingConnection();
+        connect(peer, &QTcpSocket::readyRead, peer, [&, peer] {
+            const QByteArray bytes = peer->readAll();
+            for (int at = 0; at + 7 <= bytes.size(); at += 6 + word(bytes, at + 4)) {
+                const QByteArray pdu = execute(bytes.mid(at + 7, word(bytes, at + 4) - 1));
+                replies.append(bytes.mid(at, 4) + char(0) + char(1 + pdu.size()) + bytes.at(at + 6) + pdu);
+            }
+            // Both outstanding requests are held until both have come.
+            if ((gateway == Gateway::reversed || gateway == Gateway::ids_swapped) && replies.size() < 2)
+                return;
+            if (gateway == Gateway::reversed)
+                std::reverse(replies.begin(), replies.end());
+            if (gateway == Gateway::ids_swapped && std::exchange(first, false)) {
+                const QByteArray id = replies.at(0).left(2);
+                replies[0].replace(0, 2, replies.at(1).left(2));
+                replies[1].replace(0, 2, id);
+            }
+            for (const QByteArray &reply : std::exchange(replies, {}))
+                peer->write(reply);
+        });
+    });
+    Soak_tally tally;
+    Master_setup setup;
+    setup.requests = 8;
+    setup.pipeline = 2;
+    Modbus_master master(0, port.serverPort(), setup, tally);
+    QSignalSpy finished(&master, &Modbus_master::finished);
+    if (doomed)
+        master.doom();
+    master.start();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+    QCOMPARE(tally.sent, qint64(8));
+    QCOMPARE(tally.passed, qint64(passed));
+    QCOMPARE(tally.mismatched, qint64(mismatched));
+    QCOMPARE(tally.unexcused_exceptions, qint64(unexcused));
+    QCOMPARE(tally.lost_to_faults, qint64(lost_to_faults));
+    QCOMPARE(tally.exceptions.value(0x0B), qint64(gateway == Gateway::first_timed_out));
+    QCOMPARE(tally.lost + tally.unexplained_closes, qint64(0));
 }
 
 QTEST_GUILESS_MAIN(Tst_soak)

@@ -125,8 +125,7 @@ QString execute_console_command(Sim_server &sim, const QString &line)
         QStringList lines;
         for (const Sim_modem &modem : sim.modems())
             lines.append(QStringLiteral("%1 %2 %3")
-                             .arg(eui_text(modem.eui), modem.behaviour == Modem_behaviour::echo ? "echo" : "silent",
-                                  modem.name));
+                             .arg(eui_text(modem.eui), QLatin1String(behaviour_name(modem.behaviour)), modem.name));
         return lines.isEmpty() ? QStringLiteral("no modems") : lines.join(QLatin1Char('\n'));
     }
     if (command == QLatin1String("rx"))

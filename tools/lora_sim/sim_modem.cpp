@@ -37,6 +37,19 @@ bool parse_option(const QString &option, Sim_modem *modem, QString *error)
         echo.early = true;
         return true;
     }
+    Modbus_options &modbus = modem->modbus;
+    if (key == QLatin1String("badcrc") && eq < 0) {
+        modbus.bad_crc = true;
+        return true;
+    }
+    if (key == QLatin1String("mute") && eq < 0) {
+        modbus.mute = true;
+        return true;
+    }
+    if (key == QLatin1String("unit") && parse_number(value, 1, 247, &modbus.unit))
+        return true;
+    if (key == QLatin1String("registers") && parse_number(value, 1, 65536, &modbus.registers))
+        return true;
     if (key == QLatin1String("size") && parse_number(value, 1, 255, &echo.packet_size))
         return true;
     if (key == QLatin1String("delay") && parse_number(value, 0, 3600000, &echo.delay_ms))
@@ -64,6 +77,19 @@ bool parse_option(const QString &option, Sim_modem *modem, QString *error)
 }
 
 }  // namespace
+
+const char *behaviour_name(Modem_behaviour behaviour)
+{
+    switch (behaviour) {
+    case Modem_behaviour::echo:
+        return "echo";
+    case Modem_behaviour::silent:
+        return "silent";
+    case Modem_behaviour::modbus:
+        return "modbus";
+    }
+    return "";
+}
 
 QString eui_text(quint64 eui)
 {
@@ -94,12 +120,15 @@ std::optional<Sim_modem> parse_modem(const QString &text, QString *error)
         modem.name = name;
     const QStringList behaviour = text.mid(last + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
     const QString kind = behaviour.value(0);
-    if (kind == QLatin1String("echo")) {
-        modem.behaviour = Modem_behaviour::echo;
-    } else if (kind == QLatin1String("silent")) {
-        modem.behaviour = Modem_behaviour::silent;
-    } else {
-        *error = QStringLiteral("modem \"%1\": the behaviour must be echo or silent").arg(text);
+    bool known = false;
+    for (const Modem_behaviour behaviour : {Modem_behaviour::echo, Modem_behaviour::silent, Modem_behaviour::modbus}) {
+        if (kind == QLatin1String(behaviour_name(behaviour))) {
+            modem.behaviour = behaviour;
+            known = true;
+        }
+    }
+    if (!known) {
+        *error = QStringLiteral("modem \"%1\": the behaviour must be echo, silent or modbus").arg(text);
         return std::nullopt;
     }
     for (int i = 1; i < behaviour.size(); ++i) {

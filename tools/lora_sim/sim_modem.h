@@ -11,8 +11,12 @@
 
 enum class Modem_behaviour {
     echo,   // sends the downlink payload (the bytes after 0x04) back as one uplink packet group
-    silent  // listed and accepts downlinks, but never sends anything
+    silent, // listed and accepts downlinks, but never sends anything
+    modbus  // takes each downlink payload as an RTU frame to its slave (modbus_slave.h) and sends
+            // the slave's reply back as one uplink packet group, delivered as an echo would be
 };
+
+const char *behaviour_name(Modem_behaviour behaviour);
 
 // How an echo modem delivers its uplink packet group.
 struct Echo_options {
@@ -33,18 +37,27 @@ struct Echo_options {
     int port = 2;               // LoRa port of the uplink "rx" messages
 };
 
+// The slave behind a modbus modem.
+struct Modbus_options {
+    int unit = 1;           // 1..247
+    int registers = 100;    // holding registers from address 0, all starting at 0
+    bool bad_crc = false;   // every reply is preceded by a copy with a corrupted CRC, in a group of its own
+    bool mute = false;      // executes requests but never answers
+};
+
 struct Sim_modem {
     quint64 eui = 0;
     QString name;               // a null name leaves "devName" out of the device list
     Modem_behaviour behaviour = Modem_behaviour::echo;
-    Echo_options echo;
+    Echo_options echo;          // how the uplink is delivered, for an echo or a modbus modem
     quint32 first_fcnt = 1;     // fcnt of the first uplink packet
+    Modbus_options modbus;
 };
 
 // Reads "EUI:name:behaviour[,option...]" where EUI is 16 hexadecimal digits, the name may contain
 // colons (the behaviour follows the last one) and the options are size=N, type=03|13, shuffle,
-// dup, repeat, early, delay=MS, port=N, fcnt=N, lose=N, restart=G. Returns nothing and sets *error
-// on a bad text.
+// dup, repeat, early, delay=MS, port=N, fcnt=N, lose=N, restart=G, and for a modbus modem unit=N,
+// registers=N, badcrc, mute. Returns nothing and sets *error on a bad text.
 std::optional<Sim_modem> parse_modem(const QString &text, QString *error);
 
 // Reads one modem per line in the form of parse_modem; blank lines and lines starting with '#' are skipped.

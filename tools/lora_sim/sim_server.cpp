@@ -148,6 +148,8 @@ void Sim_server::add_modem(const Sim_modem &modem)
     state.next_fcnt = modem.first_fcnt;
     if (modem.echo.lose >= 0)
         state.lose_next.insert(modem.echo.lose);
+    if (modem.behaviour == Modem_behaviour::modbus)
+        state.slave.emplace(modem.modbus.unit, modem.modbus.registers);
     modem_list.append(state);
 }
 
@@ -564,9 +566,13 @@ void Sim_server::reply_sent(QWebSocket *socket, Kind kind)
 void Sim_server::schedule_echo(QWebSocket *socket, quint64 eui, const QByteArray &payload)
 {
     Modem_state *state = modem_state(eui);
-    if (!state || state->modem.behaviour != Modem_behaviour::echo)
+    if (!state)
         return;
-    const QStringList texts = uplink_texts(*state, payload);
+    QStringList texts;
+    for (const QByteArray &data : answers(*state, payload))
+        texts += uplink_texts(*state, data);
+    if (texts.isEmpty())
+        return;
     QPointer<QWebSocket> target = socket;
     auto deliver = [this, target, texts] {
         if (!target || !session_of(target))
@@ -578,6 +584,28 @@ void Sim_server::schedule_echo(QWebSocket *socket, quint64 eui, const QByteArray
         QTimer::singleShot(state->modem.echo.delay_ms, socket, deliver);
     else
         deliver();
+}
+
+// What the modem sends back for a downlink, one packet group each.
+QVector<QByteArray> Sim_server::answers(Modem_state &state, const QByteArray &payload)
+{
+    switch (state.modem.behaviour) {
+    case Modem_behaviour::echo:
+        return {payload};
+    case Modem_behaviour::silent:
+        return {};
+    case Modem_behaviour::modbus:
+        break;
+    }
+    // The slave executes the request whether or not it answers.
+    const QByteArray reply = state.slave->answer(payload);
+    if (reply.isEmpty() || state.modem.modbus.mute)
+        return {};
+    if (!state.modem.modbus.bad_crc)
+        return {reply};
+    QByteArray corrupt = reply;
+    corrupt[corrupt.size() - 1] = char(corrupt.at(corrupt.size() - 1) ^ 0x5A);
+    return {corrupt, reply};
 }
 
 QStringList Sim_server::uplink_texts(Modem_state &state, const QByteArray &data)

@@ -18,6 +18,7 @@
 //
 // Everything runs in the thread that owns the object.
 
+#include "lora_sim/modbus_slave.h"
 #include "lora_sim/sim_faults.h"
 #include "lora_sim/sim_modem.h"
 
@@ -139,6 +140,7 @@ private:
         quint32 next_fcnt = 0;
         QSet<int> lose_next;   // packet numbers the next group loses
         int groups_sent = 0;
+        std::optional<Modbus_slave> slave;  // of a modbus modem
     };
 
     bool start(std::unique_ptr<QWebSocketServer> server, quint16 port);
@@ -156,6 +158,7 @@ private:
                 std::function<void()> on_normal);
     void reply_sent(QWebSocket *socket, Kind kind);
     void schedule_echo(QWebSocket *socket, quint64 eui, const QByteArray &payload);
+    QVector<QByteArray> answers(Modem_state &state, const QByteArray &payload);
     QStringList uplink_texts(Modem_state &state, const QByteArray &data);
     void send_to(QWebSocket *socket, const QString &text);
     int send_uplink_texts(const QStringList &texts);

@@ -1,5 +1,6 @@
 // quvo-soak: drives the real program with many clients and echo modems behind the simulated
-// network server, checks every reply byte for byte, injects faults and reports what it saw.
+// network server (or Modbus TCP masters and slaves behind gateway ports), checks every reply,
+// injects faults and reports what it saw.
 
 #include "soak/soak_run.h"
 
@@ -37,7 +38,12 @@ int main(int argc, char *argv[])
         "Soak test of quvo_vevi2zar: N clients, each with an echo modem behind the simulated network\n"
         "server, send requests of random length one at a time and check every reply byte for byte and\n"
         "in order, while faults strike at random moments. The last line is \"N passed, M failed\";\n"
-        "the exit code is 0 only when nothing failed."));
+        "the exit code is 0 only when nothing failed.\n"
+        "With --modbus the modems' ports are Modbus TCP gateways to simulated RTU slaves: several\n"
+        "masters per modem, each with requests outstanding on registers of its own, write values\n"
+        "unique to the master and the request and read them back; every reply must answer its own\n"
+        "request by transaction id and content. Exceptions are counted by code; one that no fault\n"
+        "explains, a mismatched reply and a missing one are failures."));
     parser.addHelpOption();
     QList<QCommandLineOption> options = {
         {QStringLiteral("program"), QStringLiteral("The program under test."), QStringLiteral("file"),
@@ -59,6 +65,12 @@ int main(int argc, char *argv[])
         {QStringLiteral("data-timeout"), QStringLiteral("The program's ws_data_timeout."), QStringLiteral("ms"), QStringLiteral("3000")},
         {QStringLiteral("reply-timeout"), QStringLiteral("How long a client waits for a reply."), QStringLiteral("ms"), QStringLiteral("20000")},
         {QStringLiteral("keep"), QStringLiteral("Keep the program's folder (configuration, log) even when all passed.")},
+        {QStringLiteral("modbus"), QStringLiteral("Modbus TCP masters on gateway ports instead of echo clients; the replace fault is left out.")},
+        {QStringLiteral("masters"), QStringLiteral("With --modbus: masters per modem (1..8)."), QStringLiteral("n"), QStringLiteral("3")},
+        {QStringLiteral("pipeline"), QStringLiteral("With --modbus: requests each master keeps outstanding (1..16)."),
+         QStringLiteral("n"), QStringLiteral("4")},
+        {QStringLiteral("modbus-timeout"), QStringLiteral("With --modbus: the program's modbus_timeout; a master waits for a reply that long plus --reply-timeout."),
+         QStringLiteral("ms"), QStringLiteral("2000")},
     };
     for (QCommandLineOption &option : options) {
         if (!option.defaultValues().isEmpty())
@@ -78,8 +90,11 @@ int main(int argc, char *argv[])
     const auto reconnect = number(parser, QStringLiteral("reconnect-delay"), 0, 60000);
     const auto data_timeout = number(parser, QStringLiteral("data-timeout"), 1, 60000);
     const auto reply_timeout = number(parser, QStringLiteral("reply-timeout"), 100, 600000);
+    const auto masters = number(parser, QStringLiteral("masters"), 1, 8);
+    const auto pipeline = number(parser, QStringLiteral("pipeline"), 1, 16);
+    const auto modbus_timeout = number(parser, QStringLiteral("modbus-timeout"), 1, 600000);
     if (!modems || !requests || !seconds || !time_limit || !faults || !max_length || !reconnect || !data_timeout ||
-        !reply_timeout)
+        !reply_timeout || !masters || !pipeline || !modbus_timeout)
         return fail(QStringLiteral("a number is out of its range (see --help)"));
     if (*requests == 0 && *seconds == 0)
         return fail(QStringLiteral("--requests 0 needs --seconds"));
@@ -93,6 +108,10 @@ int main(int argc, char *argv[])
     soak.timings.data_timeout_ms = *data_timeout;
     soak.reply_timeout_ms = *reply_timeout;
     soak.keep = parser.isSet(QStringLiteral("keep"));
+    soak.modbus = parser.isSet(QStringLiteral("modbus"));
+    soak.masters = *masters;
+    soak.pipeline = *pipeline;
+    soak.timings.modbus_timeout_ms = *modbus_timeout;
     bool seed_ok = true;
     soak.seed = parser.isSet(QStringLiteral("seed")) ? parser.value(QStringLiteral("seed")).toUInt(&seed_ok)
                                                      : quint32(QDateTime::currentMSecsSinceEpoch());
@@ -103,6 +122,11 @@ int main(int argc, char *argv[])
     if (!kinds)
         return fail(error);
     soak.kinds = *kinds;
+    // A gateway port serves a second master beside the first: there is no one to replace.
+    if (soak.modbus)
+        soak.kinds.removeAll(Fault_kind::client_replaced);
+    if (soak.kinds.isEmpty())
+        return fail(QStringLiteral("no fault kind is left for --modbus"));
 
     Soak_run run(soak);
     QObject::connect(&run, &Soak_run::finished, &app, &QCoreApplication::exit);

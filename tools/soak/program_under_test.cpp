@@ -73,10 +73,11 @@ bool Program_under_test::start(const QUrl &server, const QVector<Served_modem> &
     }
     QString devices;
     for (const Served_modem &modem : modems)
-        devices += QStringLiteral("device(eui=%1, tcp_port=%2, max_frame=%3)\n")
+        devices += QStringLiteral("device(eui=%1, tcp_port=%2, max_frame=%3%4)\n")
                        .arg(eui_text(modem.eui))
                        .arg(modem.tcp_port)
-                       .arg(modem.max_frame);
+                       .arg(modem.max_frame)
+                       .arg(modem.modbus ? QStringLiteral(", mode=modbus_tcp") : QString());
     const QString config = QStringLiteral(
                                "ws_url = \"%1\"\n"
                                "ws_login = \"soak\"\n"
@@ -85,6 +86,7 @@ bool Program_under_test::start(const QUrl &server, const QVector<Served_modem> &
                                "ws_data_timeout = %3\n"
                                "ws_devlist_period = %4\n"
                                "interframe_delay = %5\n"
+                               "modbus_timeout = %6\n"
                                "devices_file = \"devices.cfg\"\n"
                                "tcp_listen = 127.0.0.1\n"
                                "trace_ws = err\n"
@@ -93,7 +95,8 @@ bool Program_under_test::start(const QUrl &server, const QVector<Served_modem> &
                                .arg(timings.reconnect_delay_ms)
                                .arg(timings.data_timeout_ms)
                                .arg(timings.devlist_period_ms)
-                               .arg(timings.interframe_delay_ms);
+                               .arg(timings.interframe_delay_ms)
+                               .arg(timings.modbus_timeout_ms);
     if (!write_text(dir.filePath(QStringLiteral("devices.cfg")), devices, error) ||
         !write_text(dir.filePath(QStringLiteral("soak.cfg")), config, error))
         return false;

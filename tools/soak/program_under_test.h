@@ -13,6 +13,7 @@ struct Served_modem {
     quint64 eui = 0;
     quint16 tcp_port = 0;
     int max_frame = 0;
+    bool modbus = false;  // the port is a Modbus TCP gateway
 };
 
 struct Program_timings {
@@ -20,6 +21,7 @@ struct Program_timings {
     int data_timeout_ms = 3000;
     int devlist_period_ms = 10000;
     int interframe_delay_ms = 15;
+    int modbus_timeout_ms = 10000;
 };
 
 // Ports that nothing listens on now, below the range the system hands out for outgoing

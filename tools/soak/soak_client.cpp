@@ -12,23 +12,6 @@
 
 namespace {
 
-// A connection we let go of is kept until the program closes it, or aborted after this long.
-constexpr int release_limit_ms = 10000;
-
-void release(QTcpSocket *socket, bool reset)
-{
-    if (reset) {
-        socket->abort();
-        socket->deleteLater();
-        return;
-    }
-    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(release_limit_ms, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
-    });
-}
-
 QString hex_start(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.left(16).toHex(' ')) + (bytes.size() > 16 ? QStringLiteral(" ...") : QString());
@@ -38,8 +21,7 @@ QString hex_start(const QByteArray &bytes)
 
 Soak_client::Soak_client(int index, quint16 tcp_port, const Client_setup &client_setup, Soak_tally &soak_tally,
                          Payload_history &payloads, QObject *parent)
-    : QObject(parent)
-    , number(index)
+    : Soak_peer(index, parent)
     , port(tcp_port)
     , setup(client_setup)
     , tally(soak_tally)
@@ -143,7 +125,7 @@ void Soak_client::leave_connection(Leave how)
         socket = nullptr;
         if (how == Leave::close)
             old->disconnectFromHost();
-        release(old, how == Leave::reset);
+        release_socket(old, how == Leave::reset);
     }
     stream.clear();
     closed_since.start();
@@ -303,7 +285,7 @@ void Soak_client::drop_connection()
         QTcpSocket *old = socket;
         old->disconnect(this);
         socket = nullptr;
-        release(old, true);
+        release_socket(old, true);
     }
     stream.clear();
     if (!closed_since.isValid())

@@ -4,9 +4,9 @@
 // reply to the previous one is checked, and connects again whenever its connection is gone.
 
 #include "soak/reply_stream.h"
+#include "soak/soak_peer.h"
 
 #include <QElapsedTimer>
-#include <QObject>
 #include <QPointer>
 #include <QTimer>
 
@@ -22,7 +22,7 @@ struct Client_setup {
     int reconnect_limit_ms = 60000;  // how long the port may stay closed before the client gives up
 };
 
-class Soak_client : public QObject {
+class Soak_client : public Soak_peer {
     Q_OBJECT
     Q_DISABLE_COPY(Soak_client)
 
@@ -31,31 +31,25 @@ public:
                 QObject *parent = nullptr);
     ~Soak_client() override;
 
-    void start();
-    void stop_sending();  // the request in flight is still awaited
-    void abandon();       // at the time limit: the request in flight counts as lost
-    void halt();          // the run is over: nothing more is sent, counted or connected
+    void start() override;
+    void stop_sending() override;
+    void abandon() override;
+    void halt() override;
 
-    int index() const { return number; }
-    bool done() const;
-    bool connected() const;
-    bool request_in_flight() const { return current >= 0; }
-    int requests_left() const;
-    bool has_passed() const { return passes > 0; }
+    bool done() const override;
+    bool connected() const override;
+    int requests_left() const override;
+    bool has_passed() const override { return passes > 0; }
 
     // Faults. doom(): the program is about to close the current connection, so a reply lost on it
-    // is the fault's doing. kill() and replace() doom it themselves. give_up_reply(): the reply in
-    // flight can never come whole (the program waits for the rest of its group): it is lost to the
-    // fault after `wait_ms`, and the client connects again.
-    void doom();
+    // is the fault's doing; it is served again by a reply on a connection of its own. kill() and
+    // replace() doom it themselves. give_up_reply(): the reply in flight can never come whole (the
+    // program waits for the rest of its group): it is lost to the fault after `wait_ms`, and the
+    // client connects again.
+    void doom() override;
     void give_up_reply(int wait_ms);
-    void kill(bool reset);
+    void kill(bool reset) override;
     void replace();
-
-signals:
-    // A reply passed on a connection that no fault had doomed.
-    void served(int client);
-    void finished(int client);
 
 private:
     // How a fault lets go of the current connection: reset, closed, or left for the program to close.
@@ -76,7 +70,6 @@ private:
     void reconnect_soon(int delay_ms);
     void check_finished();
 
-    const int number;
     const quint16 port;
     const Client_setup setup;
     Soak_tally &tally;

@@ -91,8 +91,15 @@ bool Soak_run::start(QString *error)
         return false;
     for (int i = 0; i < options.modems; ++i) {
         euis.append(first_eui + quint64(i));
-        sim.add_modem(modem_for(i, euis.at(i)));
-        served.append({euis.at(i), ports.at(i), options.max_length});
+        Sim_modem modem = modem_for(i, euis.at(i));
+        if (options.modbus) {
+            modem.behaviour = Modem_behaviour::modbus;
+            modem.modbus.registers = options.masters * options.pipeline * registers_per_block;
+            // Some slaves send a corrupt copy before each reply, which the gateway must pass over.
+            modem.modbus.bad_crc = i % 4 == 1;
+        }
+        sim.add_modem(modem);
+        served.append({euis.at(i), ports.at(i), options.max_length, options.modbus});
     }
     if (!sim.listen()) {
         *error = QStringLiteral("the simulator cannot listen: %1").arg(sim.error_string());
@@ -105,8 +112,12 @@ bool Soak_run::start(QString *error)
         fault_points.append(0.05 + 0.8 * random.generateDouble());
     std::sort(fault_points.begin(), fault_points.end());
 
-    print(QStringLiteral("soak: %1 modems x %2, %3 faults (%4), seed %5")
+    print(QStringLiteral("soak: %1 modems%2 x %3, %4 faults (%5), seed %6")
               .arg(options.modems)
+              .arg(options.modbus ? QStringLiteral(" with %1 Modbus masters each, %2 requests outstanding per master")
+                                        .arg(options.masters)
+                                        .arg(options.pipeline)
+                                  : QString())
               .arg(options.requests >= 0 ? QStringLiteral("%1 requests").arg(options.requests)
                                          : QStringLiteral("%1 s").arg(options.seconds))
               .arg(options.faults)
@@ -122,15 +133,32 @@ bool Soak_run::start(QString *error)
               .arg(program.pid())
               .arg(program.folder(), sim.url().toString()));
 
-    Client_setup setup;
-    setup.seed = options.seed;
-    setup.requests = options.requests;
-    setup.max_length = options.max_length;
-    setup.reply_timeout_ms = options.reply_timeout_ms;
-    for (int i = 0; i < options.modems; ++i) {
-        clients.push_back(std::make_unique<Soak_client>(i, ports.at(i), setup, tally, history));
-        connect(clients.back().get(), &Soak_client::served, this, &Soak_run::on_served);
-        connect(clients.back().get(), &Soak_client::finished, this, &Soak_run::on_client_finished);
+    if (options.modbus) {
+        Master_setup setup;
+        setup.seed = options.seed;
+        setup.requests = options.requests;
+        setup.pipeline = options.pipeline;
+        // A request may wait behind one whose reply the gateway waits out.
+        setup.reply_timeout_ms = options.timings.modbus_timeout_ms + options.reply_timeout_ms;
+        setup.busy_allowed = options.masters * options.pipeline > modbus_queue_limit;
+        for (int i = 0; i < options.modems; ++i) {
+            for (int j = 0; j < options.masters; ++j) {
+                setup.first_register = j * options.pipeline * registers_per_block;
+                clients.push_back(std::make_unique<Modbus_master>(int(clients.size()), ports.at(i), setup, tally));
+            }
+        }
+    } else {
+        Client_setup setup;
+        setup.seed = options.seed;
+        setup.requests = options.requests;
+        setup.max_length = options.max_length;
+        setup.reply_timeout_ms = options.reply_timeout_ms;
+        for (int i = 0; i < options.modems; ++i)
+            clients.push_back(std::make_unique<Soak_client>(i, ports.at(i), setup, tally, history));
+    }
+    for (const auto &client : clients) {
+        connect(client.get(), &Soak_peer::served, this, &Soak_run::on_served);
+        connect(client.get(), &Soak_peer::finished, this, &Soak_run::on_client_finished);
     }
     clock.start();
     for (const auto &client : clients)
@@ -143,7 +171,7 @@ double Soak_run::progress() const
 {
     double by_requests = 0;
     if (options.requests > 0)
-        by_requests = double(tally.settled()) / (double(options.requests) * options.modems);
+        by_requests = double(tally.settled()) / (double(options.requests) * double(clients.size()));
     double by_time = 0;
     if (options.seconds > 0 && first_reply_ms >= 0)
         by_time = double(clock.elapsed() - first_reply_ms) / (options.seconds * 1000.0);
@@ -207,7 +235,7 @@ void Soak_run::inject(Fault_kind kind)
         apply(kind, -1);
         return;
     }
-    Soak_client *client = pick_client();
+    Soak_peer *client = pick_client();
     if (!client) {
         active.reset();
         return;
@@ -230,7 +258,7 @@ void Soak_run::inject(Fault_kind kind)
     };
     connect(&sim, &Sim_server::downlink, trigger,
             [this, strike, trigger, index, kind, radio](quint64 eui, const QByteArray &bytes) {
-                if (eui != euis.at(index))
+                if (eui != euis.at(modem_of(index)))
                     return;
                 disconnect(&sim, nullptr, trigger, nullptr);
                 if (!radio) {
@@ -246,9 +274,9 @@ void Soak_run::inject(Fault_kind kind)
     QTimer::singleShot(reply_wait_ms, trigger, strike);
 }
 
-Soak_client *Soak_run::pick_client() const
+Soak_peer *Soak_run::pick_client() const
 {
-    QVector<Soak_client *> candidates;
+    QVector<Soak_peer *> candidates;
     for (const auto &client : clients) {
         if (client->connected() && client->requests_left() >= requests_to_recover)
             candidates.append(client.get());
@@ -263,7 +291,7 @@ void Soak_run::apply(Fault_kind kind, int index)
     active->applied = true;
     active->since.start();
     for (const auto &client : clients) {
-        if (!client->done() && (index < 0 || client->index() == index))
+        if (!client->done() && (index < 0 || modem_of(client->index()) == modem_of(index)))
             active->waiting.insert(client->index());
     }
     switch (kind) {
@@ -280,8 +308,8 @@ void Soak_run::apply(Fault_kind kind, int index)
             sim.faults().send_data = Reply_fault{Reply::normal, options.timings.data_timeout_ms + 1000, 1, {}};
         break;
     case Fault_kind::refused_send: {
-        clients.at(index)->doom();
-        const quint64 eui = euis.at(index);
+        doom_modem(modem_of(index));
+        const quint64 eui = euis.at(modem_of(index));
         sim.faults().append_false.insert(eui);
         // One refusal only: the next downlinks of this modem are accepted again.
         const QString refusal = QStringLiteral("\"devEui\":\"%1\",\"status\":false").arg(eui_text(eui));
@@ -298,12 +326,20 @@ void Soak_run::apply(Fault_kind kind, int index)
         clients.at(index)->kill(random.bounded(2) == 0);
         break;
     case Fault_kind::client_replaced:
-        clients.at(index)->replace();
+        // Echo clients only: a gateway port takes a second master beside the first.
+        static_cast<Soak_client &>(*clients.at(index)).replace();
         break;
     case Fault_kind::packet_lost:
+        if (options.modbus) {
+            // The reply in flight is a packet or two: its first is always there. The gateway waits
+            // it out and answers with a time-out whichever master's request it was.
+            sim.lose_packet(euis.at(modem_of(index)), 0);
+            doom_modem(modem_of(index));
+            break;
+        }
         // Any packet of the group: the first, one in the middle or the last.
         sim.lose_packet(euis.at(index), int(random.bounded(echo_packets(index))));
-        clients.at(index)->give_up_reply(lost_reply_wait_ms);
+        static_cast<Soak_client &>(*clients.at(index)).give_up_reply(lost_reply_wait_ms);
         break;
     case Fault_kind::modem_restarted: {
         // Counting from 1 collides with a remembered counter only while the modem has sent fewer
@@ -311,11 +347,12 @@ void Soak_run::apply(Fault_kind kind, int index)
         // Half the restarts go back to a counter of the last few groups, which the program must
         // notice; going back by less than the reply's group leaves its later packets with counters
         // new to the program, which must still join them with the rest.
-        const quint32 next = sim.next_fcnt(euis.at(index));
+        const quint64 eui = euis.at(modem_of(index));
+        const quint32 next = sim.next_fcnt(eui);
         quint32 first = 1;
         if (next > 1 && random.bounded(2))
             first = next - 1 - random.bounded(std::min(next - 1, recent_fcnts));
-        sim.restart_modem(euis.at(index), first);
+        sim.restart_modem(eui, first);
         ++restarts;
         break;
     }
@@ -329,6 +366,19 @@ int Soak_run::echo_packets(int index) const
     const Sim_modem modem = modem_for(index, euis.at(index));
     const QByteArray downlink(active->downlink_size, '\0');
     return std::max<int>(1, make_uplink_group(downlink, modem.echo.packet_size, modem.echo.packet_type).size());
+}
+
+int Soak_run::modem_of(int client) const
+{
+    return options.modbus ? client / options.masters : client;
+}
+
+void Soak_run::doom_modem(int modem)
+{
+    for (const auto &client : clients) {
+        if (modem_of(client->index()) == modem)
+            client->doom();
+    }
 }
 
 void Soak_run::on_served(int client)
@@ -463,6 +513,15 @@ void Soak_run::print_report() const
               .arg(tally.mixed)
               .arg(tally.unexplained_closes)
               .arg(tally.stuck_clients));
+    if (options.modbus) {
+        QStringList codes;
+        for (auto it = tally.exceptions.begin(); it != tally.exceptions.end(); ++it)
+            codes.append(QStringLiteral("0x%1 %2").arg(it.key(), 2, 16, QLatin1Char('0')).arg(it.value()));
+        print(QStringLiteral("modbus: %1 mismatched replies; exceptions %2, of them %3 explained by no fault")
+                  .arg(tally.mismatched)
+                  .arg(codes.isEmpty() ? QStringLiteral("none") : codes.join(QStringLiteral(", ")))
+                  .arg(tally.unexcused_exceptions));
+    }
     print(QStringLiteral("simulator: %1 commands off their templates; program log: %2 internal errors; "
                          "sanitizer reports: %3%4")
               .arg(sim.bad_commands())

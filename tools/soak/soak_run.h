@@ -1,10 +1,12 @@
 #pragma once
 
-// One soak run: the simulated network server with an echo modem per client, the program under
-// test between them, the clients, the faults at random moments, and the report at the end.
+// One soak run: the simulated network server with an echo modem per client (or a modbus modem
+// per few Modbus TCP masters), the program under test between them, the clients, the faults at
+// random moments, and the report at the end.
 
 #include "lora_sim/sim_server.h"
 #include "soak/fault_kinds.h"
+#include "soak/modbus_master.h"
 #include "soak/payload.h"
 #include "soak/program_under_test.h"
 #include "soak/soak_client.h"
@@ -35,7 +37,13 @@ struct Soak_options {
     int reply_timeout_ms = 20000;
     int recovery_limit_ms = 30000;
     bool keep = false;
+    bool modbus = false;   // gateway ports with Modbus TCP masters instead of echo clients
+    int masters = 3;       // per modem
+    int pipeline = 4;      // requests outstanding per master
 };
+
+// The gateway's queue of a modem holds this many requests; past it a master is told "busy".
+constexpr int modbus_queue_limit = 16;
 
 class Soak_run : public QObject {
     Q_OBJECT
@@ -67,7 +75,9 @@ private:
     void apply(Fault_kind kind, int client);
     void recovered();
     int echo_packets(int index) const;  // in the group that echoes the downlink a radio fault hits
-    Soak_client *pick_client() const;
+    int modem_of(int client) const;
+    void doom_modem(int modem);       // every client of that modem
+    Soak_peer *pick_client() const;
     double progress() const;
     void finish();
     qint64 failures() const;
@@ -79,7 +89,7 @@ private:
     mutable QRandomGenerator random;  // fault moments, targets and ways: a seed repeats them
     Soak_tally tally;
     Payload_history history;
-    std::vector<std::unique_ptr<Soak_client>> clients;
+    std::vector<std::unique_ptr<Soak_peer>> clients;
     QVector<quint64> euis;
 
     QVector<double> fault_points;  // progress at which each fault is due, ascending
