@@ -223,6 +223,17 @@ void Modbus_gateway::take_request(QTcpSocket *socket, Modbus_request request)
     send_next();
 }
 
+void Modbus_gateway::on_next_request()
+{
+    try {
+        send_next();
+    } catch (const std::exception &e) {
+        log_exception(e, tr_log("Не удалось передать запрос клиента Modbus TCP."));
+    } catch (...) {
+        log_unexpected(place_code(module, 13));
+    }
+}
+
 // The modem's serial line serves one request at a time: the next goes once the one on the
 // wire is answered, has timed out or was refused.
 void Modbus_gateway::send_next()
@@ -242,7 +253,7 @@ void Modbus_gateway::send_next()
                    modbus_exception_pdu(function, std::uint8_t(Modbus_exception::path_unavailable)));
             continue;
         }
-        in_flight = std::make_unique<In_flight>(*this, std::move(next));
+        in_flight = std::make_unique<In_flight>(*this, std::move(next), ++sent);
         if (downlinks && !downlinks->enqueue_message(Downlink{eui, frame, in_flight.get()})) {
             // The link holds as many messages of this modem as it takes.
             answer(in_flight->waiting.master, in_flight->waiting.request,
@@ -261,12 +272,26 @@ void Modbus_gateway::send_next()
     }
 }
 
+// Called while the link reads the server's reply: what follows from it waits for the event
+// loop, so that nothing is sent before the link has finished with that reply.
 void Modbus_gateway::on_refused(const In_flight *request)
 {
-    if (request != in_flight.get()) {
-        log_unexpected(place_code(module, 8));
+    const quint64 serial = request->serial;
+    QMetaObject::invokeMethod(this, [this, serial] {
+        try {
+            refused(serial);
+        } catch (const std::exception &e) {
+            log_exception(e, tr_log("Не удалось ответить клиенту Modbus TCP."));
+        } catch (...) {
+            log_unexpected(place_code(module, 8));
+        }
+    }, Qt::QueuedConnection);
+}
+
+void Modbus_gateway::refused(quint64 serial)
+{
+    if (!in_flight || in_flight->serial != serial)
         return;
-    }
     static const QString text = tr_log(
         "Сервер QUVO-LoRa не принял запрос Modbus для радиомодема с EUI=0x%1. Клиенту на порту %2 отправлен ответ "
         "с кодом исключения %3.");
@@ -331,7 +356,8 @@ void Modbus_gateway::on_reply(const QByteArray &frame)
         reply_timer.stop();
         const std::unique_ptr<In_flight> done = std::move(in_flight);
         answer(done->waiting.master, done->waiting.request, rtu_pdu(frame));
-        send_next();
+        // The link is still reading the uplink.
+        QMetaObject::invokeMethod(this, &Modbus_gateway::on_next_request, Qt::QueuedConnection);
         return;
     }
     case Rtu_check::too_short:

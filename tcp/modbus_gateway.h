@@ -59,6 +59,7 @@ public:
     int masters_count() const { return int(masters.size()); }
 
 private slots:
+    void on_next_request();
     void on_new_connection();
     void on_accept_error(QAbstractSocket::SocketError error);
     void on_ready_read();
@@ -78,11 +79,15 @@ private:
     // The request on the wire, as the link knows its origin.
     class In_flight : public Downlink_origin {
     public:
-        In_flight(Modbus_gateway &gateway, Waiting waiting) : gateway(gateway), waiting(std::move(waiting)) {}
+        In_flight(Modbus_gateway &gateway, Waiting waiting, quint64 serial)
+            : gateway(gateway), waiting(std::move(waiting)), serial(serial)
+        {
+        }
         void downlink_refused() override { gateway.on_refused(this); }
 
         Modbus_gateway &gateway;
         Waiting waiting;
+        const quint64 serial;  // tells a later request from one refused meanwhile
     };
 
     void accept_master(QTcpSocket *socket);
@@ -90,6 +95,7 @@ private:
     void take_request(QTcpSocket *socket, Modbus_request request);
     void send_next();
     void on_refused(const In_flight *request);
+    void refused(quint64 serial);
     void on_reply(const QByteArray &frame);
     void finish(Modbus_exception code);
     void answer(QTcpSocket *master, const Modbus_request &request, const QByteArray &pdu);
@@ -109,6 +115,7 @@ private:
     std::vector<Master> masters;
     std::deque<Waiting> waiting;
     std::unique_ptr<In_flight> in_flight;
+    quint64 sent = 0;
     QTimer reply_timer;
     Packet_group group;
     bool shut = false;  // no longer listening: nothing read, nothing sent

@@ -96,8 +96,8 @@ constexpr int wait_ms = 10000;
 // The network server knows the modem we serve and one we do not.
 void add_known_modems(Sim_server &sim)
 {
-    sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1});
-    sim.add_modem(Sim_modem{other_eui, QStringLiteral("pump"), Modem_behaviour::silent, {}, 1});
+    sim.add_modem(Sim_modem{served_eui, QStringLiteral("meter"), Modem_behaviour::silent, {}, 1, {}});
+    sim.add_modem(Sim_modem{other_eui, QStringLiteral("pump"), Modem_behaviour::silent, {}, 1, {}});
 }
 
 void use_server(std::uint16_t port)

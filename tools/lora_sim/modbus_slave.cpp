@@ -27,7 +27,7 @@ QByteArray exception(quint8 function, quint8 code)
 
 }  // namespace
 
-quint16 rtu_crc(const QByteArray &bytes)
+quint16 slave_rtu_crc(const QByteArray &bytes)
 {
     quint16 crc = 0xFFFF;
     for (const char byte : bytes) {
@@ -38,12 +38,12 @@ quint16 rtu_crc(const QByteArray &bytes)
     return crc;
 }
 
-QByteArray rtu_frame(quint8 unit, const QByteArray &pdu)
+QByteArray slave_rtu_frame(quint8 unit, const QByteArray &pdu)
 {
     QByteArray frame;
     frame.append(char(unit));
     frame.append(pdu);
-    const quint16 crc = rtu_crc(frame);
+    const quint16 crc = slave_rtu_crc(frame);
     frame.append(char(crc & 0xFF));
     frame.append(char(crc >> 8));
     return frame;
@@ -60,13 +60,13 @@ QByteArray Modbus_slave::answer(const QByteArray &frame)
     if (frame.size() < 4)
         return {};
     const QByteArray body = frame.left(frame.size() - 2);
-    if (rtu_crc(body) != (quint8(frame.at(frame.size() - 2)) | quint8(frame.at(frame.size() - 1)) << 8))
+    if (slave_rtu_crc(body) != (quint8(frame.at(frame.size() - 2)) | quint8(frame.at(frame.size() - 1)) << 8))
         return {};
     const quint8 to = quint8(frame.at(0));
     if (to != unit && to != 0)
         return {};
     const QByteArray reply = execute(body.mid(1));
-    return to == 0 ? QByteArray() : rtu_frame(unit, reply);
+    return to == 0 ? QByteArray() : slave_rtu_frame(unit, reply);
 }
 
 // Checks in the order a slave is expected to make them: function, then quantity and length, then

@@ -9,9 +9,9 @@
 #include <QtGlobal>
 
 // The CRC-16 that ends an RTU frame (reflected polynomial 0xA001, start 0xFFFF).
-quint16 rtu_crc(const QByteArray &bytes);
+quint16 slave_rtu_crc(const QByteArray &bytes);
 // unit, pdu and the CRC, low byte first.
-QByteArray rtu_frame(quint8 unit, const QByteArray &pdu);
+QByteArray slave_rtu_frame(quint8 unit, const QByteArray &pdu);
 
 class Modbus_slave {
 public:
