@@ -12,7 +12,9 @@
 //      first device list, a reconciliation with nothing changed, a periodic device list text in
 //      to servers in line, memory per served modem, and the downlink rate against one modem's;
 //   4. a flood: 50 clients writing as fast as they can against a server that answers late,
-//      the program's memory and how long another modem and the polling wait meanwhile.
+//      the program's memory and how long another modem and the polling wait meanwhile;
+//   5. the round trip of one Modbus request to an RTU slave: a Modbus TCP master on a gateway
+//      port against an RTU-over-TCP client on a raw port, at the shortest and the default pause.
 // Prints medians (with the quartiles where rounds alternate); the figures depend on the
 // machine and its load.
 
@@ -854,6 +856,55 @@ void bench_flood()
                 "8.3-9.1 s, median 2.0-2.9 s; polling's longest gap 9.6-10.7 s\n");
 }
 
+// One register read, a round at a time on each port in turn: the raw client's request ends
+// at its pause, the master's where its MBAP header says.
+void bench_modbus(int interframe_delay)
+{
+    reset_all();
+    settings.interframe_delay = std::uint32_t(interframe_delay);
+    constexpr int rounds = 200;
+    const Eui raw_eui = first_eui;
+    const Eui gateway_eui = first_eui + 1;
+    Sim_thread sim({modem(raw_eui, Modem_behaviour::modbus), modem(gateway_eui, Modem_behaviour::modbus)});
+    const std::vector<quint16> ports = free_ports(2);
+    served_model.add({raw_eui, Device_params{51, ports[0], Device_mode::raw}});
+    served_model.add({gateway_eui, Device_params{51, ports[1], Device_mode::modbus_tcp}});
+    auto engine = start_engine(sim.url, 2);
+    auto clients = connect_clients(ports);
+    const QByteArray rtu = QByteArray::fromHex("010300000001840a");  // read register 0 of unit 1
+    const QByteArray mbap = QByteArray::fromHex("00010000000601" "0300000001");
+    std::vector<double> raw, gateway;
+    const auto round_trip = [](QTcpSocket &client, const QByteArray &request, int reply_size) {
+        QElapsedTimer t;
+        t.start();
+        client.write(request);
+        QByteArray got;
+        wait_for([&] {
+            got += client.readAll();
+            return got.size() >= reply_size;
+        });
+        return t.nsecsElapsed() / 1000.0;
+    };
+    for (int i = 0; i < rounds; ++i) {
+        raw.push_back(round_trip(*clients[0], rtu, 7));
+        gateway.push_back(round_trip(*clients[1], mbap, 11));
+    }
+    engine->stop(10000);
+    const double r = median(raw), g = median(gateway);
+    std::printf("   interframe_delay %2d ms: RTU over TCP on a raw port %6.0f us (%.0f - %.0f), Modbus TCP on a "
+                "gateway port %6.0f us (%.0f - %.0f); gateway/raw %.2f\n",
+                interframe_delay, r, quartile(raw, 1), quartile(raw, 3), g, quartile(gateway, 1),
+                quartile(gateway, 3), g / r);
+}
+
+void bench_modbus_round_trips()
+{
+    std::printf("5. round trip of a Modbus register read to an RTU slave, simulator delays zero "
+                "(median and quartiles of 200, alternated):\n");
+    bench_modbus(1);
+    bench_modbus(15);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -864,7 +915,8 @@ int main(int argc, char *argv[])
     // The dispatcher weighs on every event: part 2 compares Qt's with ours in the exchange
     // thread; QT_NO_GLIB=1 chooses Qt's other one, QUVO_EVENT_DISPATCHER=qt Qt's for parts 1, 3 and 4.
     std::printf("event dispatcher of Qt: %s\n", QAbstractEventDispatcher::instance()->metaObject()->className());
-    // "rates" alone runs only the downlink rates, "scale" the 10,000 modems, "flood" only the flood.
+    // "rates" alone runs only the downlink rates, "scale" the 10,000 modems, "flood" only the flood,
+    // "modbus" only the gateway's round trips.
     const QByteArray only = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     if (only.isEmpty())
         bench_round_trip();
@@ -874,5 +926,7 @@ int main(int argc, char *argv[])
         bench_many_modems(10000);
     if (only.isEmpty() || only == "flood")
         bench_flood();
+    if (only.isEmpty() || only == "modbus")
+        bench_modbus_round_trips();
     return 0;
 }
