@@ -119,6 +119,34 @@ QByteArray rtu_pdu(const QByteArray &frame)
     return frame.mid(1, frame.size() - 3);
 }
 
+bool reply_answers(const QByteArray &request_pdu, const QByteArray &reply_pdu)
+{
+    if (reply_pdu.size() > modbus_max_pdu)
+        return false;
+    if (reply_pdu.size() == 2 && (byte_at(reply_pdu, 0) & 0x80))
+        return true;
+    const auto quantity = [&request_pdu] { return request_pdu.size() >= 5 ? big_endian_at(request_pdu, 3) : -1; };
+    const auto read_of = [&reply_pdu](int bytes) {
+        return reply_pdu.size() >= 2 && byte_at(reply_pdu, 1) == bytes && reply_pdu.size() == 2 + bytes;
+    };
+    switch (byte_at(request_pdu, 0)) {
+    case 0x01:  // read coils
+    case 0x02:  // read discrete inputs
+        return read_of((quantity() + 7) / 8);
+    case 0x03:  // read holding registers
+    case 0x04:  // read input registers
+        return read_of(2 * quantity());
+    case 0x05:  // write single coil
+    case 0x06:  // write single register
+        return reply_pdu == request_pdu;
+    case 0x0F:  // write multiple coils
+    case 0x10:  // write multiple registers
+        return reply_pdu.size() == 5 && request_pdu.startsWith(reply_pdu);
+    default:
+        return true;
+    }
+}
+
 QByteArray mbap_frame(std::uint16_t transaction, std::uint8_t unit, const QByteArray &pdu)
 {
     QByteArray frame;

@@ -67,6 +67,10 @@ enum class Rtu_check {
 Rtu_check check_rtu_reply(const QByteArray &frame, std::uint8_t unit, std::uint8_t function);
 // The PDU of a reply that check_rtu_reply found good: the frame without unit and CRC.
 QByteArray rtu_pdu(const QByteArray &frame);
+// Whether a reply of the right unit and function answers this very request rather than an
+// earlier one that timed out: for the common functions, a write's echo and a read's byte
+// count; and whether MBAP can carry it.
+bool reply_answers(const QByteArray &request_pdu, const QByteArray &reply_pdu);
 
 // transaction id, protocol id 0, length, unit, pdu.
 QByteArray mbap_frame(std::uint16_t transaction, std::uint8_t unit, const QByteArray &pdu);

@@ -31,8 +31,7 @@ QString tr_log(const char *text)
 
 QString hex_byte(std::uint8_t value)
 {
-    return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0')).toUpper().replace(QLatin1String("0X"),
-                                                                                        QLatin1String("0x"));
+    return QStringLiteral("0x") + QString::number(value, 16).toUpper().rightJustified(2, QLatin1Char('0'));
 }
 
 } // namespace
@@ -134,18 +133,20 @@ void Modbus_gateway::accept_master(QTcpSocket *socket)
         return;
     }
     masters.push_back(Master{socket, {}});
-    count_masters(+1);
+    if (masters.size() == 1)
+        note_in_use(true);
 }
 
-// Every master counts as a client; the port has a client while it has a master.
-void Modbus_gateway::count_masters(int change)
+// The window counts the modems in use by clients: a gateway's port counts once, from its
+// first master until its last has gone.
+void Modbus_gateway::note_in_use(bool in_use)
 {
     bool notify;
     {
         QMutexLocker lock(&state_mutex);
-        clients_count += change;
-        if (keeper && masters.size() == (change > 0 ? 1u : 0u))
-            keeper->note_client(this, !masters.empty());
+        clients_count += in_use ? 1 : -1;
+        if (keeper)
+            keeper->note_client(this, in_use);
         notify = note_clients_changed();
     }
     if (notify && keeper)
@@ -353,6 +354,10 @@ void Modbus_gateway::on_reply(const QByteArray &frame)
     QString fault;
     switch (check_rtu_reply(frame, request.unit, function)) {
     case Rtu_check::good: {
+        if (!reply_answers(request.pdu, rtu_pdu(frame))) {
+            fault = tr_log("он не соответствует запросу (возможно, это запоздалый ответ на прежний запрос)");
+            break;
+        }
         reply_timer.stop();
         const std::unique_ptr<In_flight> done = std::move(in_flight);
         answer(done->waiting.master, done->waiting.request, rtu_pdu(frame));
@@ -442,7 +447,8 @@ void Modbus_gateway::master_gone(QTcpSocket *socket)
                   waiting.end());
     if (in_flight && in_flight->waiting.master == socket)
         in_flight->waiting.master = nullptr;
-    count_masters(-1);
+    if (masters.empty())
+        note_in_use(false);
 }
 
 void Modbus_gateway::on_connection_destroyed(QObject *object)

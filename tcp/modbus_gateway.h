@@ -101,7 +101,7 @@ private:
     void answer(QTcpSocket *master, const Modbus_request &request, const QByteArray &pdu);
     void master_gone(QTcpSocket *socket);
     void close_master(QTcpSocket *socket);
-    void count_masters(int change);
+    void note_in_use(bool in_use);
     Master *master_of(const QObject *socket);
     QString prefix() const;
 

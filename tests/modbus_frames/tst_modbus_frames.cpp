@@ -135,6 +135,32 @@ private slots:
         QCOMPARE(check_rtu_reply(frame, 0x11, 0x03), check);
     }
 
+    // A reply of the right unit and function that answers an earlier request is told apart.
+    void reply_answers_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("read of 2 registers") << hex("03 0000 0002") << hex("03 04 00010002") << true;
+        QTest::newRow("read of 1 register answered for 2") << hex("03 0000 0002") << hex("03 02 0001") << false;
+        QTest::newRow("read of 10 coils") << hex("01 0000 000A") << hex("01 02 FF03") << true;
+        QTest::newRow("byte count beside the data") << hex("04 0000 0001") << hex("04 02 00") << false;
+        QTest::newRow("write echoed") << hex("06 0005 1234") << hex("06 0005 1234") << true;
+        QTest::newRow("write of another value") << hex("06 0005 1234") << hex("06 0005 4321") << false;
+        QTest::newRow("multiple write echoed") << hex("10 0006 0002 04 0102A0B0") << hex("10 0006 0002") << true;
+        QTest::newRow("multiple write elsewhere") << hex("10 0006 0002 04 0102A0B0") << hex("10 0007 0002") << false;
+        QTest::newRow("exception") << hex("03 0000 0002") << hex("83 02") << true;
+        QTest::newRow("other function, any reply") << hex("2B 0E01") << hex("2B 0E01 00") << true;
+        QTest::newRow("too long for MBAP") << hex("2B") << hex("2B") + QByteArray(253, 0) << false;
+    }
+    void reply_answers()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, answers);
+        QCOMPARE(::reply_answers(request, reply), answers);
+    }
+
     void round_trips_data()
     {
         QTest::addColumn<QByteArray>("pdu");
