@@ -398,8 +398,9 @@ void Tst_settings::example_files()
     } catch (const Err &e) {
         QFAIL(qPrintable(e.message()));
     }
-    QCOMPARE(served_devices.size(), size_t(2));
+    QCOMPARE(served_devices.size(), size_t(3));
     QCOMPARE(served_devices.at(0x70B3D5000000ABCD).max_frame, 51);
+    QCOMPARE(served_devices.at(0x70B3D5000000ABCE).mode, Device_mode::modbus_tcp);
     reset_devices();
 }
 
