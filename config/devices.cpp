@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cctype>
 #include <cstring>
 
 QString format_eui(Eui eui)
@@ -66,16 +67,23 @@ struct Device_statement {
     Device_params params;
 };
 
+// The value is a whole word: "rawx" is no "raw" with junk after it.
+bool read_word(Utf8_file_parser &p, const char *word)
+{
+    const std::size_t length = std::strlen(word);
+    const char next = p.cur[length];
+    if (std::strncmp(p.cur, word, length) != 0 || next == '_' || std::isalnum(static_cast<unsigned char>(next)))
+        return false;
+    p.cur += length;
+    return true;
+}
+
 Device_mode read_mode(Utf8_file_parser &p)
 {
-    if (std::strncmp(p.cur, "raw", 3) == 0) {
-        p.cur += 3;
+    if (read_word(p, "raw"))
         return Device_mode::raw;
-    }
-    if (std::strncmp(p.cur, "modbus_tcp", 10) == 0) {
-        p.cur += 10;
+    if (read_word(p, "modbus_tcp"))
         return Device_mode::modbus_tcp;
-    }
     p.fail(tr_parser("неправильное значение атрибута «mode»: знаю только значения «raw» и «modbus_tcp»."));
 }
 

@@ -10,9 +10,9 @@
 #include <QSet>
 
 // The modems' TCP servers as the exchange thread keeps them: one port for every served and
-// reachable modem (a Tcp_server, or a Modbus_gateway for a modem so declared), brought in line after each device list and whenever the served
-// devices change, all dropped with the link; what the window shows of them (port_views) goes
-// with them. Uplink packets go to the server of their modem; the servers hand their clients'
+// reachable modem (a Tcp_server, or a Modbus_gateway for a modem so declared), brought in line
+// after each device list and whenever the served devices change, all dropped with the link;
+// what the window shows of them (port_views) goes with them. Uplink packets go to the server of their modem; the servers hand their clients'
 // messages to the link's send queue themselves. It also counts what keeps the exchange
 // thread alive: the link and every listening server. Lives in the exchange thread.
 class Modem_servers : public QObject, public Link_servers, public Tcp_link {

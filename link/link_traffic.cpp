@@ -115,6 +115,8 @@ void Link_traffic::command_complete(bool status)
     const Downlink done = queue.finish();
     if (done.origin && !status)
         done.origin->downlink_refused();
+    else if (done.origin)
+        done.origin->downlink_accepted();
     send_next();
 }
 

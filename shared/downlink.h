@@ -4,12 +4,14 @@
 
 #include <QByteArray>
 
-// Whom the link tells when the network server refuses a downlink: the TCP server whose
-// client sent it.
+// Whom the link tells what the network server did with a downlink: the TCP server whose
+// client sent it, or the gateway's request it carries.
 class Downlink_origin {
 public:
     // The network server refused one of this origin's downlinks (append status false).
     virtual void downlink_refused() = 0;
+    // The network server took one of this origin's downlinks (append status true).
+    virtual void downlink_accepted() {}
 
 protected:
     ~Downlink_origin() = default;

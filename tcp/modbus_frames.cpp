@@ -121,8 +121,6 @@ QByteArray rtu_pdu(const QByteArray &frame)
 
 bool reply_answers(const QByteArray &request_pdu, const QByteArray &reply_pdu)
 {
-    if (reply_pdu.size() > modbus_max_pdu)
-        return false;
     if (reply_pdu.size() == 2 && (byte_at(reply_pdu, 0) & 0x80))
         return true;
     const auto quantity = [&request_pdu] { return request_pdu.size() >= 5 ? big_endian_at(request_pdu, 3) : -1; };

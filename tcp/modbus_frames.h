@@ -69,7 +69,7 @@ Rtu_check check_rtu_reply(const QByteArray &frame, std::uint8_t unit, std::uint8
 QByteArray rtu_pdu(const QByteArray &frame);
 // Whether a reply of the right unit and function answers this very request rather than an
 // earlier one that timed out: for the common functions, a write's echo and a read's byte
-// count; and whether MBAP can carry it.
+// count.
 bool reply_answers(const QByteArray &request_pdu, const QByteArray &reply_pdu);
 
 // transaction id, protocol id 0, length, unit, pdu.

@@ -23,6 +23,8 @@ constexpr unsigned module = 11;
 // As for a raw port: long enough not to spin while descriptors are short.
 constexpr int accept_retry_ms = 1000;
 constexpr std::uint8_t broadcast_unit = 0;
+// Unit id and CRC around the PDU.
+constexpr int rtu_overhead = 3;
 
 QString tr_log(const char *text)
 {
@@ -54,8 +56,7 @@ Modbus_gateway::~Modbus_gateway()
     for (QObject *socket : qAsConst(sockets))
         socket->disconnect(this);
     tcp_trace(prefix() + QStringLiteral(".shutdown_server_ok"));
-    if (downlinks && in_flight)
-        downlinks->detach_messages_of(in_flight.get());
+    in_flight.reset();
     if (keeper)
         keeper->server_destroyed(this);
 }
@@ -184,8 +185,8 @@ void Modbus_gateway::read_master(QTcpSocket *socket)
     }
     const QByteArray bytes = socket->readAll();
     if (tcp_tracing())
-        log_data((prefix() + QStringLiteral(".recv ")).toUtf8().constData(), bytes.constData(),
-                 std::size_t(bytes.size()));
+        log_data((peer_prefix(params.tcp_port, socket) + QStringLiteral(".recv ")).toUtf8().constData(),
+                 bytes.constData(), std::size_t(bytes.size()));
     master->reader.append(bytes);
     for (;;) {
         Modbus_request request;
@@ -213,11 +214,24 @@ void Modbus_gateway::read_master(QTcpSocket *socket)
 
 void Modbus_gateway::take_request(QTcpSocket *socket, Modbus_request request)
 {
+    const std::uint8_t function = std::uint8_t(request.pdu.at(0));
+    const int frame_size = request.pdu.size() + rtu_overhead;
+    if (frame_size > params.max_frame) {
+        static const QString text = tr_log(
+            "Запрос Modbus от клиента на порту %1 занял бы в кадре RTU %2 байтов, больше предельного размера "
+            "сообщения для этого устройства (%3 байтов), и не передан.");
+        static const QString answered = tr_log(" Клиенту отправлен ответ с кодом исключения %1.");
+        QString line = text.arg(params.tcp_port).arg(frame_size).arg(params.max_frame);
+        if (request.unit != broadcast_unit)
+            line += answered.arg(hex_byte(std::uint8_t(Modbus_exception::path_unavailable)));
+        log_line(line);
+        answer(socket, request, modbus_exception_pdu(function, std::uint8_t(Modbus_exception::path_unavailable)));
+        return;
+    }
     const std::size_t outstanding = waiting.size() + (in_flight ? 1 : 0);
     if (outstanding >= std::size_t(max_outstanding)) {
-        tcp_trace(prefix() + QStringLiteral(".busy"));
-        answer(socket, request, modbus_exception_pdu(std::uint8_t(request.pdu.at(0)),
-                                                     std::uint8_t(Modbus_exception::device_busy)));
+        tcp_trace(peer_prefix(params.tcp_port, socket) + QStringLiteral(".busy"));
+        answer(socket, request, modbus_exception_pdu(function, std::uint8_t(Modbus_exception::device_busy)));
         return;
     }
     waiting.push_back(Waiting{socket, std::move(request)});
@@ -236,51 +250,42 @@ void Modbus_gateway::on_next_request()
 }
 
 // The modem's serial line serves one request at a time: the next goes once the one on the
-// wire is answered, has timed out or was refused.
+// wire is answered, has timed out or was refused (a broadcast: once the server has taken it).
 void Modbus_gateway::send_next()
 {
-    while (!in_flight && !waiting.empty()) {
-        Waiting next = std::move(waiting.front());
-        waiting.pop_front();
-        const QByteArray frame = rtu_frame(next.request.unit, next.request.pdu);
-        const std::uint8_t function = std::uint8_t(next.request.pdu.at(0));
-        if (frame.size() > params.max_frame) {
-            static const QString text = tr_log(
-                "Запрос Modbus от клиента на порту %1 занял бы в кадре RTU %2 байтов, больше предельного размера "
-                "сообщения для этого устройства (%3 байтов). Клиенту отправлен ответ с кодом исключения %4.");
-            log_line(text.arg(params.tcp_port).arg(frame.size()).arg(params.max_frame)
-                         .arg(hex_byte(std::uint8_t(Modbus_exception::path_unavailable))));
-            answer(next.master, next.request,
-                   modbus_exception_pdu(function, std::uint8_t(Modbus_exception::path_unavailable)));
-            continue;
-        }
-        in_flight = std::make_unique<In_flight>(*this, std::move(next), ++sent);
-        if (downlinks && !downlinks->enqueue_message(Downlink{eui, frame, in_flight.get()})) {
-            // The link holds as many messages of this modem as it takes.
-            answer(in_flight->waiting.master, in_flight->waiting.request,
-                   modbus_exception_pdu(function, std::uint8_t(Modbus_exception::device_busy)));
-            in_flight.reset();
-            continue;
-        }
-        if (in_flight->waiting.request.unit == broadcast_unit) {
-            // Nothing answers a broadcast; the link still sends it.
-            if (downlinks)
-                downlinks->detach_messages_of(in_flight.get());
-            in_flight.reset();
-            continue;
-        }
-        reply_timer.start(int(settings.modbus_timeout));
+    if (in_flight || waiting.empty())
+        return;
+    Waiting next = std::move(waiting.front());
+    waiting.pop_front();
+    const QByteArray frame = rtu_frame(next.request.unit, next.request.pdu);
+    in_flight = std::make_unique<In_flight>(*this, std::move(next), ++sent);
+    // Armed first, so that whatever goes wrong below, the line is freed in time.
+    reply_timer.start(int(settings.modbus_timeout));
+    if (downlinks && !downlinks->enqueue_message(Downlink{eui, frame, in_flight.get()})) {
+        static const QString text = tr_log(
+            "Запрос Modbus от клиента на порту %1 не передан: для радиомодема с EUI=0x%2 уже ждут отправки %3 "
+            "сообщений.");
+        log_line(text.arg(params.tcp_port).arg(format_eui(eui)).arg(downlinks->modem_cap()));
+        finish(exception_pdu(Modbus_exception::device_busy));
     }
+}
+
+QByteArray Modbus_gateway::exception_pdu(Modbus_exception code) const
+{
+    return modbus_exception_pdu(std::uint8_t(in_flight->waiting.request.pdu.at(0)), std::uint8_t(code));
 }
 
 // Called while the link reads the server's reply: what follows from it waits for the event
 // loop, so that nothing is sent before the link has finished with that reply.
-void Modbus_gateway::on_refused(const In_flight *request)
+void Modbus_gateway::on_link_outcome(const In_flight *request, bool appended)
 {
+    // A request is done when it is answered; a broadcast, when the server has taken it.
+    if (appended && request->waiting.request.unit != broadcast_unit)
+        return;
     const quint64 serial = request->serial;
-    QMetaObject::invokeMethod(this, [this, serial] {
+    QMetaObject::invokeMethod(this, [this, serial, appended] {
         try {
-            refused(serial);
+            link_outcome(serial, appended);
         } catch (const std::exception &e) {
             log_exception(e, tr_log("Не удалось ответить клиенту Modbus TCP."));
         } catch (...) {
@@ -289,16 +294,21 @@ void Modbus_gateway::on_refused(const In_flight *request)
     }, Qt::QueuedConnection);
 }
 
-void Modbus_gateway::refused(quint64 serial)
+void Modbus_gateway::link_outcome(quint64 serial, bool appended)
 {
     if (!in_flight || in_flight->serial != serial)
         return;
-    static const QString text = tr_log(
-        "Сервер QUVO-LoRa не принял запрос Modbus для радиомодема с EUI=0x%1. Клиенту на порту %2 отправлен ответ "
-        "с кодом исключения %3.");
-    log_line(text.arg(format_eui(eui)).arg(params.tcp_port)
-                 .arg(hex_byte(std::uint8_t(Modbus_exception::path_unavailable))));
-    finish(Modbus_exception::path_unavailable);
+    if (appended) {
+        finish(QByteArray());
+        return;
+    }
+    static const QString text = tr_log("Сервер QUVO-LoRa не принял запрос Modbus для радиомодема с EUI=0x%1.");
+    static const QString answered = tr_log(" Клиенту на порту %1 отправлен ответ с кодом исключения %2.");
+    QString line = text.arg(format_eui(eui));
+    if (in_flight->waiting.request.unit != broadcast_unit)
+        line += answered.arg(params.tcp_port).arg(hex_byte(std::uint8_t(Modbus_exception::path_unavailable)));
+    log_line(line);
+    finish(exception_pdu(Modbus_exception::path_unavailable));
 }
 
 void Modbus_gateway::on_timeout()
@@ -306,15 +316,20 @@ void Modbus_gateway::on_timeout()
     try {
         if (!in_flight)
             return;
+        // Still waiting in the link's queue, it would only reach the modem too late.
+        if (downlinks)
+            downlinks->drop_messages_of(in_flight.get());
+        if (in_flight->waiting.request.unit == broadcast_unit) {
+            tcp_trace(prefix() + QStringLiteral(".broadcast unsent"));
+            finish(QByteArray());
+            return;
+        }
         static const QString text = tr_log(
             "Радиомодем с EUI=0x%1 не ответил на запрос Modbus за %2 мс. Клиенту на порту %3 отправлен ответ с "
             "кодом исключения %4.");
         log_line(text.arg(format_eui(eui)).arg(settings.modbus_timeout).arg(params.tcp_port)
                      .arg(hex_byte(std::uint8_t(Modbus_exception::target_failed))));
-        // Still waiting in the link's queue, it would only reach the modem too late.
-        if (downlinks)
-            downlinks->drop_messages_of(in_flight.get());
-        finish(Modbus_exception::target_failed);
+        finish(exception_pdu(Modbus_exception::target_failed));
     } catch (const std::exception &e) {
         log_exception(e, tr_log("Не удалось ответить клиенту Modbus TCP."));
     } catch (...) {
@@ -322,14 +337,15 @@ void Modbus_gateway::on_timeout()
     }
 }
 
-// The request on the wire ends without a reply from the modem: its master gets the exception.
-void Modbus_gateway::finish(Modbus_exception code)
+// The request on the wire is done: its master gets pdu (nothing when empty, or when it is
+// gone), and the next request goes from the event loop.
+void Modbus_gateway::finish(const QByteArray &pdu)
 {
     reply_timer.stop();
     const std::unique_ptr<In_flight> done = std::move(in_flight);
-    answer(done->waiting.master, done->waiting.request,
-           modbus_exception_pdu(std::uint8_t(done->waiting.request.pdu.at(0)), std::uint8_t(code)));
-    send_next();
+    QMetaObject::invokeMethod(this, &Modbus_gateway::on_next_request, Qt::QueuedConnection);
+    if (!pdu.isEmpty())
+        answer(done->waiting.master, done->waiting.request, pdu);
 }
 
 void Modbus_gateway::on_modem_data(const QByteArray &data, bool has_fcnt, std::uint32_t fcnt)
@@ -345,7 +361,7 @@ void Modbus_gateway::on_reply(const QByteArray &frame)
     if (tcp_tracing())
         log_data((prefix() + QStringLiteral(".modem ")).toUtf8().constData(), frame.constData(),
                  std::size_t(frame.size()));
-    if (!in_flight) {
+    if (!in_flight || in_flight->waiting.request.unit == broadcast_unit) {
         tcp_trace(prefix() + QStringLiteral(".modem ignored"));
         return;
     }
@@ -353,26 +369,24 @@ void Modbus_gateway::on_reply(const QByteArray &frame)
     const std::uint8_t function = std::uint8_t(request.pdu.at(0));
     QString fault;
     switch (check_rtu_reply(frame, request.unit, function)) {
-    case Rtu_check::good: {
-        if (!reply_answers(request.pdu, rtu_pdu(frame))) {
+    case Rtu_check::good:
+        if (rtu_pdu(frame).size() > modbus_max_pdu) {
+            fault = tr_log("он длиннее, чем вмещает кадр Modbus TCP (%1 байтов)").arg(frame.size());
+        } else if (!reply_answers(request.pdu, rtu_pdu(frame))) {
             fault = tr_log("он не соответствует запросу (возможно, это запоздалый ответ на прежний запрос)");
-            break;
+        } else {
+            finish(rtu_pdu(frame));
+            return;
         }
-        reply_timer.stop();
-        const std::unique_ptr<In_flight> done = std::move(in_flight);
-        answer(done->waiting.master, done->waiting.request, rtu_pdu(frame));
-        // The link is still reading the uplink.
-        QMetaObject::invokeMethod(this, &Modbus_gateway::on_next_request, Qt::QueuedConnection);
-        return;
-    }
+        break;
     case Rtu_check::too_short:
-        fault = tr_log("слишком короткий кадр (%1 байтов)").arg(frame.size());
+        fault = tr_log("кадр неправильной длины (%1 байтов)").arg(frame.size());
         break;
     case Rtu_check::bad_crc:
         fault = tr_log("неверная контрольная сумма");
         break;
     case Rtu_check::other_unit:
-        fault = tr_log("адрес устройства %1 вместо %2").arg(std::uint8_t(frame.at(0))).arg(request.unit);
+        fault = tr_log("адрес устройства %1 вместо %2").arg(int(std::uint8_t(frame.at(0)))).arg(int(request.unit));
         break;
     case Rtu_check::other_function:
         fault = tr_log("код функции %1 вместо %2").arg(hex_byte(std::uint8_t(frame.at(1))), hex_byte(function));

@@ -83,7 +83,15 @@ private:
             : gateway(gateway), waiting(std::move(waiting)), serial(serial)
         {
         }
-        void downlink_refused() override { gateway.on_refused(this); }
+        Q_DISABLE_COPY(In_flight)
+        // Whatever ends it, the link must not call it back any more.
+        ~In_flight()
+        {
+            if (gateway.downlinks)
+                gateway.downlinks->detach_messages_of(this);
+        }
+        void downlink_accepted() override { gateway.on_link_outcome(this, true); }
+        void downlink_refused() override { gateway.on_link_outcome(this, false); }
 
         Modbus_gateway &gateway;
         Waiting waiting;
@@ -94,10 +102,11 @@ private:
     void read_master(QTcpSocket *socket);
     void take_request(QTcpSocket *socket, Modbus_request request);
     void send_next();
-    void on_refused(const In_flight *request);
-    void refused(quint64 serial);
+    void on_link_outcome(const In_flight *request, bool appended);
+    void link_outcome(quint64 serial, bool appended);
     void on_reply(const QByteArray &frame);
-    void finish(Modbus_exception code);
+    void finish(const QByteArray &pdu);
+    QByteArray exception_pdu(Modbus_exception code) const;
     void answer(QTcpSocket *master, const Modbus_request &request, const QByteArray &pdu);
     void master_gone(QTcpSocket *socket);
     void close_master(QTcpSocket *socket);

@@ -2,9 +2,9 @@
 
 class Modem_port;
 
-// What a modem's port (Tcp_server, Modbus_gateway) tells whoever keeps the ports (Modem_servers; tests use a recording
-// stand-in); its clients' messages go to the link through Downlinks. Everything runs in the
-// exchange thread.
+// What a modem's port (Tcp_server, Modbus_gateway) tells whoever keeps the ports (Modem_servers;
+// tests use a recording stand-in); its clients' messages go to the link through Downlinks.
+// Everything runs in the exchange thread.
 class Tcp_link {
 public:
     // The port's first client came (connected) or its last went, with state_mutex held by the

@@ -98,8 +98,9 @@ Devices_table::Devices_table(QWidget *parent)
     preferred_widths[eui_column] = m + 16 * h;
     preferred_widths[port_column] = m + 5 * d;
     preferred_widths[frame_column] = m + 4 * d;
-    preferred_widths[mode_column] = m + std::max(QFontMetrics(font_small(), this).horizontalAdvance(shared.mode_raw),
-                                                 QFontMetrics(font_small(), this).horizontalAdvance(shared.mode_modbus));
+    const QFontMetrics words(font_small(), this);
+    preferred_widths[mode_column] =
+        m + std::max(words.horizontalAdvance(shared.mode_raw), words.horizontalAdvance(shared.mode_modbus));
     preferred_widths[avail_column] = m + mark;
     preferred_widths[client_column] = m + mark;
     preferred_widths[name_column] = m + 32 * h;

@@ -155,6 +155,8 @@ void Tst_devices_file::read_data()
         << "0000000000000001:1:77:modbus_tcp 0000000000000002:2:77" << QString();
     QTest::newRow("unknown mode") << QByteArray("device(eui=0000000000000001, tcp_port=1, mode=modbus)") << ""
                                   << "1:47: неправильное значение атрибута «mode»: знаю только значения «raw» и «modbus_tcp».";
+    QTest::newRow("longer mode") << QByteArray("device(eui=0000000000000001, tcp_port=1, mode=rawx)") << ""
+                                 << "1:47: неправильное значение атрибута «mode»: знаю только значения «raw» и «modbus_tcp».";
     QTest::newRow("repeated mode") << QByteArray("device(mode=raw, mode=raw)") << ""
                                    << "1:22: параметр «mode» уже определён выше по тексту.";
     QTest::newRow("repeated attribute") << QByteArray("device(tcp_port=1, tcp_port=1)") << ""

@@ -151,7 +151,6 @@ private slots:
         QTest::newRow("multiple write elsewhere") << hex("10 0006 0002 04 0102A0B0") << hex("10 0007 0002") << false;
         QTest::newRow("exception") << hex("03 0000 0002") << hex("83 02") << true;
         QTest::newRow("other function, any reply") << hex("2B 0E01") << hex("2B 0E01 00") << true;
-        QTest::newRow("too long for MBAP") << hex("2B") << hex("2B") + QByteArray(253, 0) << false;
     }
     void reply_answers()
     {

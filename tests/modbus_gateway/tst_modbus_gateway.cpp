@@ -269,6 +269,38 @@ private slots:
         QVERIFY(log_contents().contains(QStringLiteral("он не соответствует запросу")));
     }
 
+    // A master that leaves mid-request takes nothing with it: the next master's request goes
+    // once the line is free. When the link drops, the port goes with its masters and their
+    // waiting requests.
+    void master_leaves_then_link_drops()
+    {
+        const quint16 port = start();
+        QVERIFY(port);
+        sim->faults().send_data.delay_ms = 500;
+        sim->faults().send_data.times = 1;
+        QSignalSpy downlinks(sim.get(), &Sim_server::downlink);
+        Master leaving;
+        Master staying;
+        QVERIFY(leaving.connect_to(port));
+        QVERIFY(staying.connect_to(port));
+        QTRY_COMPARE_WITH_TIMEOUT(accepted(), 2, wait_ms);
+        leaving.send(1, 1, write_register(1, 0x1111));
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 1, wait_ms);
+        leaving.socket.abort();
+        staying.send(2, 1, read_registers(1, 1));
+        QCOMPARE(staying.reply(2), QStringLiteral("01 03 02 11 11"));
+        QCOMPARE(downlinks.size(), 2);
+
+        sim->faults().send_data.reply = Reply::none;
+        sim->faults().send_data.times = -1;
+        staying.send(3, 1, read_registers(1, 1));
+        staying.send(4, 1, read_registers(1, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 1, wait_ms);
+        sim->abort_connections();
+        QTRY_COMPARE_WITH_TIMEOUT(staying.socket.state(), QAbstractSocket::UnconnectedState, wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(clients(), 0, wait_ms);
+    }
+
     // A malformed header closes that master only; a broadcast is sent and not answered.
     void malformed_header_and_broadcast()
     {
