@@ -140,6 +140,14 @@ private:
         return QTest::qWaitFor([] { return has_server(eui_a); }, wait_ms) ? port : 0;
     }
 
+    // A plain slave served, and two masters accepted on its port.
+    bool start_with_two(Master &a, Master &b)
+    {
+        const quint16 port = start();
+        return port && a.connect_to(port) && b.connect_to(port)
+               && QTest::qWaitFor([] { return accepted() == 2; }, wait_ms);
+    }
+
 private slots:
     void init()
     {
@@ -186,13 +194,9 @@ private slots:
     // Two masters send ahead, interleaved: each gets its own replies, by transaction id.
     void masters_interleave()
     {
-        const quint16 port = start();
-        QVERIFY(port);
         Master a;
         Master b;
-        QVERIFY(a.connect_to(port));
-        QVERIFY(b.connect_to(port));
-        QTRY_COMPARE_WITH_TIMEOUT(accepted(), 2, wait_ms);
+        QVERIFY(start_with_two(a, b));
         for (int i = 0; i < 3; ++i) {
             a.send(100 + i, 1, write_register(10 + i, 0xA000 + i));
             b.send(100 + i, 1, write_register(20 + i, 0xB000 + i));
@@ -274,16 +278,12 @@ private slots:
     // waiting requests.
     void master_leaves_then_link_drops()
     {
-        const quint16 port = start();
-        QVERIFY(port);
+        Master leaving;
+        Master staying;
+        QVERIFY(start_with_two(leaving, staying));
         sim->faults().send_data.delay_ms = 500;
         sim->faults().send_data.times = 1;
         QSignalSpy downlinks(sim.get(), &Sim_server::downlink);
-        Master leaving;
-        Master staying;
-        QVERIFY(leaving.connect_to(port));
-        QVERIFY(staying.connect_to(port));
-        QTRY_COMPARE_WITH_TIMEOUT(accepted(), 2, wait_ms);
         leaving.send(1, 1, write_register(1, 0x1111));
         QTRY_COMPARE_WITH_TIMEOUT(sim->outstanding_send_data(), 1, wait_ms);
         leaving.socket.abort();
@@ -304,13 +304,9 @@ private slots:
     // A malformed header closes that master only; a broadcast is sent and not answered.
     void malformed_header_and_broadcast()
     {
-        const quint16 port = start();
-        QVERIFY(port);
         Master bad;
         Master good;
-        QVERIFY(bad.connect_to(port));
-        QVERIFY(good.connect_to(port));
-        QTRY_COMPARE_WITH_TIMEOUT(accepted(), 2, wait_ms);
+        QVERIFY(start_with_two(bad, good));
         bad.send_raw(QByteArray::fromHex("000100010006010300000001"));
         QTRY_COMPARE_WITH_TIMEOUT(bad.socket.state(), QAbstractSocket::UnconnectedState, wait_ms);
         QVERIFY(log_contents().contains(QStringLiteral("с неправильным заголовком MBAP")));
