@@ -432,7 +432,7 @@ void Modbus_gateway::on_master_disconnected()
         // may run inside a section that holds state_mutex).
         if (!shut && master_of(sender())) {
             tcp_trace(prefix() + QStringLiteral(".disconnected"));
-            master_gone(static_cast<QTcpSocket *>(sender()));
+            master_gone(sender());
         }
     } catch (const std::exception &e) {
         log_exception(e, tr_log("Не удалось обработать закрытие соединения с клиентом TCP."));
@@ -449,7 +449,7 @@ void Modbus_gateway::close_master(QTcpSocket *socket)
 
 // Its waiting requests go unsent; the one on the wire still holds the modem's line until it
 // is answered or times out, and its answer goes to nobody. Never called with state_mutex held.
-void Modbus_gateway::master_gone(QTcpSocket *socket)
+void Modbus_gateway::master_gone(const QObject *socket)
 {
     const auto it = std::find_if(masters.begin(), masters.end(),
                                  [socket](const Master &m) { return m.socket == socket; });
@@ -473,7 +473,7 @@ void Modbus_gateway::on_connection_destroyed(QObject *object)
             return;
         }
         if (master_of(object))
-            master_gone(static_cast<QTcpSocket *>(object));
+            master_gone(object);
         tcp_trace(prefix() + QStringLiteral(".shutdown_ok"));
     } catch (const std::exception &e) {
         log_exception(e, tr_log("Не удалось обработать закрытие соединения с клиентом TCP."));

@@ -108,7 +108,8 @@ private:
     void finish(const QByteArray &pdu);
     QByteArray exception_pdu(Modbus_exception code) const;
     void answer(QTcpSocket *master, const Modbus_request &request, const QByteArray &pdu);
-    void master_gone(QTcpSocket *socket);
+    // Takes a QObject: a socket being destroyed is no QTcpSocket any more.
+    void master_gone(const QObject *socket);
     void close_master(QTcpSocket *socket);
     void note_in_use(bool in_use);
     Master *master_of(const QObject *socket);
