@@ -13,7 +13,8 @@ void keep_monitor_row(Modem_traffic &traffic, Monitor_row row)
 {
     if (traffic.watchers == 0)
         return;
-    if (traffic.rows.size() >= std::size_t(monitor_rows_kept)) {
+    // One place stays for the row that tells how many were dropped.
+    if (traffic.rows.size() >= std::size_t(monitor_rows_kept - 1)) {
         traffic.rows.pop_front();
         ++traffic.rows_lost;
     }

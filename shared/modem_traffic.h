@@ -49,7 +49,7 @@ struct Monitor_row {
     quint64 count = 0;
 };
 
-// Rows wait for the main thread up to this many; older ones are dropped and counted.
+// Rows wait for the main thread up to this many, the count of older ones dropped included.
 constexpr int monitor_rows_kept = 1000;
 
 // A modem's counts and, while some monitor watches it, its rows not yet taken.
