@@ -130,10 +130,20 @@ Monitor_window::Monitor_window(Eui eui, QWidget *parent)
     table->verticalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);
     const QFontMetrics metrics(font_small_mono(), this);
-    table->setColumnWidth(time_column, metrics.horizontalAdvance(QStringLiteral("00:00:00.000  ")));
-    table->setColumnWidth(what_column, metrics.horizontalAdvance(own.replaced) + 12);
-    table->setColumnWidth(length_column, metrics.horizontalAdvance(QStringLiteral("000000")));
-    table->setColumnWidth(hex_column, metrics.horizontalAdvance(QStringLiteral("00 ")) * 24);
+    const int margin = metrics.horizontalAdvance(QStringLiteral("00"));
+    int what_width = 0;
+    for (const QString *text : {&own.to_modem, &own.to_client, &own.connected, &own.replaced, &own.disconnected,
+                                &own.refused, &own.abandoned, &own.restart})
+        what_width = std::max(what_width, metrics.horizontalAdvance(*text));
+    // Sixteen bytes to a line of hex fit a Modbus request; longer ones go on past the edge.
+    const int widths[] = {metrics.horizontalAdvance(QStringLiteral("00:00:00.000")), what_width,
+                          metrics.horizontalAdvance(QStringLiteral("00000")), 16 * metrics.horizontalAdvance(QStringLiteral("00 ")),
+                          16 * metrics.horizontalAdvance(QLatin1Char('0'))};
+    int total = 0;
+    for (int column = 0; column < column_count; ++column) {
+        table->setColumnWidth(column, widths[column] + margin);
+        total += widths[column] + margin;
+    }
     rows_layout->addWidget(table, 1);
 
     auto *buttons = new QDialogButtonBox;
@@ -149,7 +159,7 @@ Monitor_window::Monitor_window(Eui eui, QWidget *parent)
     QPushButton *copy = add_button(own.copy_button, own.copy_tip, QDialogButtonBox::ActionRole);
     add_button(own.close_button, own.close_tip, QDialogButtonBox::RejectRole);
     rows_layout->addWidget(buttons);
-    resize(metrics.horizontalAdvance(QLatin1Char('0')) * 120, metrics.height() * 36);
+    resize(total + 4 * margin, metrics.height() * 36);
 
     poll_timer = new QTimer(this);
     poll_timer->setInterval(poll_ms);
