@@ -195,7 +195,22 @@ Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     }
 }
 
-Dialog_devices::~Dialog_devices() = default;
+// The monitors outlive the dialog in its window, which the program keeps until it exits; a
+// dialog without one takes them along.
+Dialog_devices::~Dialog_devices()
+{
+    QWidget *owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    if (owner == nullptr)
+        return;
+    for (Monitor_window *window : findChildren<Monitor_window *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QRect place = window->geometry();
+        const bool shown = window->isVisible();
+        window->setParent(owner, Qt::Window);
+        window->setGeometry(place);
+        if (shown)
+            window->show();
+    }
+}
 
 void Dialog_devices::on_filter_field_changed(int index)
 {
@@ -231,8 +246,8 @@ void Dialog_devices::on_btn_edit_clicked()
     });
 }
 
-// The window outlives the dialog: it belongs to the dialog's own window, which the program
-// keeps until it exits, or to the dialog when it has none.
+// The window belongs to the dialog while the dialog is open, so that the dialog's modality
+// leaves it its input; the dialog hands it on to its own window when it closes.
 void Dialog_devices::on_btn_monitor_clicked()
 {
     guarded([this]() {
@@ -240,8 +255,7 @@ void Dialog_devices::on_btn_monitor_clicked()
         const auto record = item != nullptr ? record_of(item) : served_devices.end();
         if (record == served_devices.end())
             return;
-        QWidget *owner = parentWidget() != nullptr ? parentWidget()->window() : this;
-        auto *window = new Monitor_window(record->first, owner);
+        auto *window = new Monitor_window(record->first, this);
         monitor = window;
         window->show();
     });

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -197,8 +198,9 @@ private slots:
         QCOMPARE(window.rows().rowCount(), 0);
     }
 
-    // Opened from the devices dialog, the window belongs to the dialog's window: it stays when
-    // the dialog closes, goes when its modem is deleted, and with the program's window.
+    // Opened from the devices dialog, the window is the dialog's while it is open (its modality
+    // leaves the window its input), then its window's: it stays when the dialog closes, goes
+    // when its modem is deleted, and with the program's window.
     void outlives_the_devices_dialog()
     {
         auto owner = std::make_unique<QWidget>();
@@ -214,8 +216,12 @@ private slots:
             dialog.table_view().selectRow(1);
             open->click();
             second = dialog.last_monitor();
+            QVERIFY(first && second && first != second);
+            QCOMPARE(first->parentWidget(), &dialog);
         }
-        QVERIFY(first && second && first != second);
+        QVERIFY(first && second);
+        QCOMPARE(first->parentWidget(), owner.get());
+        QVERIFY(first->isWindow() && second->isWindow());
         QCOMPARE(static_cast<Monitor_window *>(first.data())->modem(), watched);
         QCOMPARE(static_cast<Monitor_window *>(second.data())->modem(), other);
         QVERIFY(first->isVisible());
@@ -229,6 +235,30 @@ private slots:
         owner.reset();
         QVERIFY(!second);
         QCOMPARE(watchers_of(other), 0);
+    }
+
+    // While the devices dialog runs modal, a monitor opened from it still takes the user's input.
+    void usable_beside_the_modal_dialog()
+    {
+        QWidget owner;
+        owner.show();
+        Dialog_devices dialog(&owner);
+        bool paused = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            dialog.table_view().selectRow(0);
+            button(dialog, QStringLiteral("Обмен..."))->click();
+            auto *window = static_cast<Monitor_window *>(dialog.last_monitor());
+            // Through the window, where the toolkit drops what a modal dialog blocks.
+            QPushButton *pause = button(*window, QStringLiteral("Пауза"));
+            if (QTest::qWaitForWindowExposed(window)) {
+                const QPoint at = pause->mapTo(window, pause->rect().center());
+                QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+                paused = pause->isChecked();
+            }
+            dialog.reject();
+        });
+        dialog.exec();
+        QVERIFY(paused);
     }
 };
 
