@@ -3,7 +3,9 @@
 #include "support/logged_cases.h"
 #include "support/test_support.h"
 #include "tcp/exchange_monitor.h"
+#include "exchange/engine.h"
 #include "ui/dialog_devices.h"
+#include "ui/main_window.h"
 #include "ui/monitor_window.h"
 
 #include <QApplication>
@@ -200,10 +202,11 @@ private slots:
 
     // Opened from the devices dialog, the window is the dialog's while it is open (its modality
     // leaves the window its input), then its window's: it stays when the dialog closes, goes
-    // when its modem is deleted, and with the program's window.
+    // when its modem is deleted, and with the program's main window.
     void outlives_the_devices_dialog()
     {
-        auto owner = std::make_unique<QWidget>();
+        Engine engine;
+        auto owner = std::make_unique<Main_window>(engine);
         QPointer<QWidget> first;
         QPointer<QWidget> second;
         {
