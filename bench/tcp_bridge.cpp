@@ -14,7 +14,9 @@
 //   4. a flood: 50 clients writing as fast as they can against a server that answers late,
 //      the program's memory and how long another modem and the polling wait meanwhile;
 //   5. the round trip of one Modbus request to an RTU slave: a Modbus TCP master on a gateway
-//      port against an RTU-over-TCP client on a raw port, at the shortest and the default pause.
+//      port against an RTU-over-TCP client on a raw port, at the shortest and the default pause;
+//   6. the downlink rate of part 2 to an echo modem, with no monitor of the modem open and with
+//      one that takes its rows as the window does.
 // Prints medians (with the quartiles where rounds alternate); the figures depend on the
 // machine and its load.
 
@@ -28,6 +30,7 @@
 #include "link/server_protocol.h"
 #include "link/ws_connection.h"
 #include "lora_sim/sim_server.h"
+#include "shared/modem_traffic.h"
 #include "shared/shared_state.h"
 #include "tcp/tcp_server.h"
 
@@ -401,6 +404,44 @@ void print_rates(int served, const Rates &r)
                 100 * quartile(r.ratio, 1), 100 * quartile(r.ratio, 3));
 }
 
+// Close to the most messages the link takes from one modem (Send_queue's cap).
+constexpr int burst = 60;
+constexpr int hold_ms = 1200;
+
+// From the median gap between the downlinks after the held one: a burst lasts a few
+// milliseconds, and one preemption by another process on a shared machine would weigh
+// more than the path itself. A message that merged with its neighbour makes one fewer.
+double burst_rate(const Sim_thread &sim, int first)
+{
+    std::vector<double> gaps;
+    for (int i = first + 1; i + 1 < sim.downlinks; ++i)
+        gaps.push_back(double(sim.downlink_ns[i + 1] - sim.downlink_ns[i]));
+    return 1e9 / median(gaps);
+}
+
+// A burst from the client through the program behind a held reply; late counts the bursts not
+// all queued before the held reply went out.
+double program_burst(Sim_thread &sim, QTcpSocket &client, int &late)
+{
+    // Well above interframe_delay, so that a busy machine still cuts every message apart.
+    constexpr int gap_ms = 10;
+    const int first = sim.downlinks;
+    sim.hold_next_reply(hold_ms);
+    client.write(payload);
+    client.flush();
+    qint64 last_write = 0;
+    for (int i = 1; i < burst; ++i) {
+        QThread::msleep(gap_ms);
+        client.write(payload);
+        client.flush();
+        last_write = now_ns();
+    }
+    wait_for([&] { return sim.downlinks - first == burst; }, hold_ms + 2000);
+    if (sim.downlink_ns[first] < last_write + 2000000)
+        ++late;
+    return burst_rate(sim, first);
+}
+
 // Downlinks per second with one outstanding through the program with `served` modems
 // listening and one client, beside the bare client. Each run starts the exchange thread
 // afresh, on Qt's dispatcher and on ours in turn, and measures one bare burst and one
@@ -413,11 +454,6 @@ void print_rates(int served, const Rates &r)
 std::pair<Rates, Rates> bench_downlink_rate(int served, int runs)
 {
     reset_all();
-    // Close to the most messages the link takes from one modem (Send_queue's cap).
-    constexpr int burst = 60;
-    constexpr int hold_ms = 1200;
-    // Well above interframe_delay, so that a busy machine still cuts every message apart.
-    constexpr int gap_ms = 10;
     QVector<Sim_modem> list;
     for (int i = 0; i < served; ++i)
         list << modem(first_eui + i, Modem_behaviour::silent);
@@ -428,41 +464,14 @@ std::pair<Rates, Rates> bench_downlink_rate(int served, int runs)
     Bare_thread bare_qt(sim.url, Dispatcher::qt);
     Bare_thread bare_epoll(sim.url, Dispatcher::epoll);
 
-    // From the median gap between the downlinks after the held one: a burst lasts a few
-    // milliseconds, and one preemption by another process on a shared machine would weigh
-    // more than the path itself. A message that merged with its neighbour makes one fewer.
-    const auto rate = [&sim](int first) {
-        std::vector<double> gaps;
-        for (int i = first + 1; i + 1 < sim.downlinks; ++i)
-            gaps.push_back(double(sim.downlink_ns[i + 1] - sim.downlink_ns[i]));
-        return 1e9 / median(gaps);
-    };
     const auto bare_burst = [&](Bare_thread &bare_client) {
         const int first = sim.downlinks;
         sim.hold_next_reply(hold_ms);
         bare_client.burst(first_eui, burst);
         wait_for([&] { return sim.downlinks - first == burst; }, hold_ms + 2000);
-        return rate(first);
+        return burst_rate(sim, first);
     };
     int late = 0;
-    const auto program_burst = [&](QTcpSocket &client) {
-        const int first = sim.downlinks;
-        sim.hold_next_reply(hold_ms);
-        client.write(payload);
-        client.flush();
-        qint64 last_write = 0;
-        for (int i = 1; i < burst; ++i) {
-            QThread::msleep(gap_ms);
-            client.write(payload);
-            client.flush();
-            last_write = now_ns();
-        }
-        wait_for([&] { return sim.downlinks - first == burst; }, hold_ms + 2000);
-        // The burst counts only if all of it was queued before the held reply went out.
-        if (sim.downlink_ns[first] < last_write + 2000000)
-            ++late;
-        return rate(first);
-    };
 
     Rates by[2];
     for (int r = 0; r < runs; ++r) {
@@ -483,9 +492,9 @@ std::pair<Rates, Rates> bench_downlink_rate(int served, int runs)
             double bare = 0, program = 0;
             if (r % 2 == 0) {
                 bare = bare_burst(bare_client);
-                program = program_burst(*clients[0]);
+                program = program_burst(sim, *clients[0], late);
             } else {
-                program = program_burst(*clients[0]);
+                program = program_burst(sim, *clients[0], late);
                 bare = bare_burst(bare_client);
             }
             rates.bare.push_back(bare);
@@ -905,6 +914,66 @@ void bench_modbus_round_trips()
     bench_modbus(15);
 }
 
+// What a monitor costs the exchange thread: with one open, every message and every echo also
+// leaves a row, and the main thread takes the rows as the window does, every 250 ms. The
+// messages' rows are left as they are queued, before the held reply goes; the rate takes in the
+// echoes' rows and the main thread's takes, which contend for state_mutex.
+void bench_monitor_cost()
+{
+    constexpr int runs = 15;
+    reset_all();
+    choose(Dispatcher::epoll);
+    Sim_thread sim({modem(first_eui, Modem_behaviour::echo)});
+    const std::vector<quint16> ports = free_ports(1);
+    // A busy machine may join two messages; the client must not be cut for that.
+    served_model.add({first_eui, Device_params{9999, ports[0]}});
+    auto engine = start_engine(sim.url, 1);
+    auto clients = connect_clients({ports[0]});
+    if (server_count() != 1 || clients[0]->state() != QAbstractSocket::ConnectedState) {
+        std::printf("6. the server does not listen or the client could not connect\n");
+        return;
+    }
+    QTcpSocket &client = *clients[0];
+    // The echoes are read as they come, as a client would.
+    QObject::connect(&client, &QTcpSocket::readyRead, [&client] { client.readAll(); });
+    std::size_t rows = 0;
+    QTimer taker;
+    taker.setInterval(250);
+    QObject::connect(&taker, &QTimer::timeout, [&rows] { rows += take_monitor_batch(first_eui).rows.size(); });
+    int late = 0;
+    std::vector<double> without, with, ratio;
+    for (int r = 0; r < runs; ++r) {
+        double rate[2] = {0, 0};
+        for (int k = 0; k < 2; ++k) {
+            const bool watched = (r + k) % 2 == 1;
+            if (watched) {
+                watch_modem(first_eui, true);
+                taker.start();
+            }
+            rate[watched] = program_burst(sim, client, late);
+            if (watched) {
+                // The last rows of the burst are taken too.
+                wait_for([] { return false; }, 300);
+                taker.stop();
+                watch_modem(first_eui, false);
+            }
+        }
+        without.push_back(rate[0]);
+        with.push_back(rate[1]);
+        ratio.push_back(rate[1] / rate[0]);
+    }
+    std::printf("6. downlinks per second to an echo modem with one outstanding, bursts of 60, %d runs alternated "
+                "(median and quartiles):\n"
+                "   no monitor %6.0f/s (%.0f - %.0f), one monitor open %6.0f/s (%.0f - %.0f), with / without %.2f "
+                "(%.2f - %.2f); %zu rows taken%s\n",
+                runs, quartile(without, 2), quartile(without, 1), quartile(without, 3), quartile(with, 2),
+                quartile(with, 1), quartile(with, 3), quartile(ratio, 2), quartile(ratio, 1), quartile(ratio, 3),
+                rows, late ? " (some bursts were not queued in time)" : "");
+    clients.clear();
+    engine->stop(30000);
+    qunsetenv("QUVO_EVENT_DISPATCHER");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -916,7 +985,7 @@ int main(int argc, char *argv[])
     // thread; QT_NO_GLIB=1 chooses Qt's other one, QUVO_EVENT_DISPATCHER=qt Qt's for parts 1, 3 and 4.
     std::printf("event dispatcher of Qt: %s\n", QAbstractEventDispatcher::instance()->metaObject()->className());
     // "rates" alone runs only the downlink rates, "scale" the 10,000 modems, "flood" only the flood,
-    // "modbus" only the gateway's round trips.
+    // "modbus" only the gateway's round trips, "monitor" only the cost of a monitor.
     const QByteArray only = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     if (only.isEmpty())
         bench_round_trip();
@@ -928,5 +997,7 @@ int main(int argc, char *argv[])
         bench_flood();
     if (only.isEmpty() || only == "modbus")
         bench_modbus_round_trips();
+    if (only.isEmpty() || only == "monitor")
+        bench_monitor_cost();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "base/err.h"
 #include "base/log.h"
+#include "shared/modem_traffic.h"
 
 #include <QMutexLocker>
 
@@ -22,6 +23,7 @@ constexpr unsigned link_module = 7;
 void reset_shared_state()
 {
     QVector<Server_device> old_modems;
+    QMap<quint64, Modem_traffic> old_traffic;
     QMutexLocker lock(&state_mutex);
     state_flags = 0;
     registered_main_window = nullptr;
@@ -29,6 +31,7 @@ void reset_shared_state()
     port_views.clear();
     clients_count = 0;
     old_modems.swap(reachable_modems);
+    old_traffic.swap(modem_traffic);
 }
 
 void register_main_window(QObject *window)

@@ -3,6 +3,7 @@
 #include "base/err.h"
 #include "base/log.h"
 #include "config/settings.h"
+#include "tcp/exchange_monitor.h"
 #include "tcp/tcp_sockets.h"
 
 #include <QCoreApplication>
@@ -17,8 +18,8 @@ constexpr unsigned module = 8;
 
 } // namespace
 
-Client_reader::Client_reader(int max_frame, std::uint16_t tcp_port)
-    : message(max_frame), max_frame(max_frame), tcp_port(tcp_port)
+Client_reader::Client_reader(int max_frame, std::uint16_t tcp_port, Exchange_monitor *monitor)
+    : message(max_frame), max_frame(max_frame), tcp_port(tcp_port), monitor(monitor)
 {
 }
 
@@ -66,8 +67,14 @@ bool Client_reader::hand_over(Downlinks *downlinks, Downlink_origin *origin, Eui
     if (message.empty())
         return true;
     Downlink downlink{eui, message.take(), origin};
-    if (!downlinks || downlinks->enqueue_message(std::move(downlink)))
+    if (!downlinks)
         return true;
+    const QByteArray sent = downlink.data;
+    if (downlinks->enqueue_message(std::move(downlink))) {
+        if (monitor)
+            monitor->to_modem(sent);
+        return true;
+    }
     static const QString text = QCoreApplication::translate(
         "log", "Ошибка: клиент на порту %1 прислал сообщение, когда для этого устройства уже ждут отправки %2 "
                "сообщений (сервер QUVO-LoRa не успевает передавать их с такой скоростью). Обмен с клиентом "

@@ -5,13 +5,15 @@
 
 #include <cstdint>
 
+class Exchange_monitor;
 class QTcpSocket;
 
 // The downlink side of a modem's client: what it sends, gathered into one Client_message
 // until it pauses, checked against the frame limit and then handed to the link.
 class Client_reader {
 public:
-    Client_reader(int max_frame, std::uint16_t tcp_port);
+    // The monitor, when given, hears of every message the link takes.
+    Client_reader(int max_frame, std::uint16_t tcp_port, Exchange_monitor *monitor = nullptr);
 
     // Reads what the client offers. True when bytes came, so that the pause starts again;
     // false (logged) when the client must go: a read error or a message past the limit.
@@ -28,4 +30,5 @@ private:
     Client_message message;
     const int max_frame;
     const std::uint16_t tcp_port;
+    Exchange_monitor *monitor;
 };

@@ -39,7 +39,7 @@ QString hex_byte(std::uint8_t value)
 } // namespace
 
 Modbus_gateway::Modbus_gateway(Tcp_link &keeper, Downlinks *downlinks, Eui eui, const Device_params &params)
-    : keeper(&keeper), downlinks(downlinks), eui(eui), params(params), group(eui)
+    : keeper(&keeper), downlinks(downlinks), eui(eui), params(params), monitor(eui), group(eui, &monitor)
 {
     if (!connect(&listener, &QTcpServer::newConnection, this, &Modbus_gateway::on_new_connection)
         || !connect(&listener, &QTcpServer::acceptError, this, &Modbus_gateway::on_accept_error)
@@ -133,9 +133,11 @@ void Modbus_gateway::accept_master(QTcpSocket *socket)
         close_client(socket, params.tcp_port);
         return;
     }
-    masters.push_back(Master{socket, {}});
+    const QString peer = Exchange_monitor::peer_of(*socket);
+    masters.push_back(Master{socket, {}, peer});
     if (masters.size() == 1)
         note_in_use(true);
+    monitor.client_event(Monitor_row::Kind::connected, peer, masters.front().peer, int(masters.size()));
 }
 
 // The window counts the modems in use by clients: a gateway's port counts once, from its
@@ -267,6 +269,8 @@ void Modbus_gateway::send_next()
             "сообщений.");
         log_line(text.arg(params.tcp_port).arg(format_eui(eui)).arg(downlinks->modem_cap()));
         finish(exception_pdu(Modbus_exception::device_busy));
+    } else if (downlinks) {
+        monitor.to_modem(frame);
     }
 }
 
@@ -283,6 +287,8 @@ void Modbus_gateway::on_link_outcome(const In_flight *request, bool appended)
     if (appended && request->waiting.request.unit != broadcast_unit)
         return;
     const quint64 serial = request->serial;
+    if (!appended)
+        monitor.refused();
     QMetaObject::invokeMethod(this, [this, serial, appended] {
         try {
             link_outcome(serial, appended);
@@ -375,6 +381,7 @@ void Modbus_gateway::on_reply(const QByteArray &frame)
         } else if (!reply_answers(request.pdu, rtu_pdu(frame))) {
             fault = tr_log("он не соответствует запросу (возможно, это запоздалый ответ на прежний запрос)");
         } else {
+            monitor.to_client(frame);
             finish(rtu_pdu(frame));
             return;
         }
@@ -455,6 +462,7 @@ void Modbus_gateway::master_gone(const QObject *socket)
                                  [socket](const Master &m) { return m.socket == socket; });
     if (it == masters.end())
         return;
+    const QString peer = it->peer;
     masters.erase(it);
     waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
                                  [socket](const Waiting &w) { return w.master == socket; }),
@@ -463,6 +471,8 @@ void Modbus_gateway::master_gone(const QObject *socket)
         in_flight->waiting.master = nullptr;
     if (masters.empty())
         note_in_use(false);
+    monitor.client_event(Monitor_row::Kind::disconnected, peer, masters.empty() ? QString() : masters.front().peer,
+                         int(masters.size()));
 }
 
 void Modbus_gateway::on_connection_destroyed(QObject *object)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shared/downlink.h"
+#include "tcp/exchange_monitor.h"
 #include "tcp/modbus_frames.h"
 #include "tcp/modem_port.h"
 #include "tcp/packet_group.h"
@@ -71,6 +72,7 @@ private:
     struct Master {
         QTcpSocket *socket = nullptr;
         Mbap_reader reader;
+        QString peer;
     };
     struct Waiting {
         QTcpSocket *master = nullptr;  // none once its master has gone
@@ -127,6 +129,7 @@ private:
     std::unique_ptr<In_flight> in_flight;
     quint64 sent = 0;
     QTimer reply_timer;
+    Exchange_monitor monitor;
     Packet_group group;
     bool shut = false;  // no longer listening: nothing read, nothing sent
 };

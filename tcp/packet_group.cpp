@@ -41,7 +41,7 @@ Header header_of(const QByteArray &packet)
 
 } // namespace
 
-Packet_group::Packet_group(Eui eui) : eui(eui)
+Packet_group::Packet_group(Eui eui, Group_events *events) : eui(eui), events(events)
 {
 }
 
@@ -93,6 +93,8 @@ bool Packet_group::abandon(unsigned number, std::uint32_t fcnt)
                "номер %4 (fcnt=%5) относится уже к другой группе.");
     log_line(text.arg(group_packets).arg(format_eui(eui)).arg(group_received).arg(number).arg(fcnt));
     discard();
+    if (events)
+        events->group_abandoned();
     return group_delivered;
 }
 
@@ -120,6 +122,8 @@ Packet_group::Outcome Packet_group::add(const QByteArray &packet, bool has_fcnt,
     if (has_fcnt) {
         switch (fcnt_filter.check(fcnt, packet)) {
         case Fcnt_filter::Verdict::repeat:
+            if (events)
+                events->repeat_dropped();
             return Outcome::ignored;
         case Fcnt_filter::Verdict::restart: {
             static const QString text = QCoreApplication::translate(
@@ -127,6 +131,8 @@ Packet_group::Outcome Packet_group::add(const QByteArray &packet, bool has_fcnt,
                        "ранее полученного пакета с тем же fcnt. Запомненные номера кадров забыты, пакет "
                        "обрабатывается.");
             log_line(text.arg(format_eui(eui)).arg(fcnt));
+            if (events)
+                events->restart_heard();
             // What was stored may be of the group the restarted modem is sending now (reordered
             // packets whose counters passed the remembered ones): the counters tell, as for any
             // packet, and a group counted before the restart is abandoned there.

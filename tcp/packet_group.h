@@ -9,6 +9,17 @@
 #include <bitset>
 #include <cstdint>
 
+// Who hears of what a Packet_group drops on its way (counted for the modem's monitor).
+class Group_events {
+public:
+    virtual void group_abandoned() = 0;
+    virtual void repeat_dropped() = 0;
+    virtual void restart_heard() = 0;
+
+protected:
+    ~Group_events() = default;
+};
+
 // Joins the uplink packets of one modem into the groups its external device sent.
 // A modem cuts what arrives on its RS-232/RS-485 port into up to 255 packets of
 // type 0x03 or 0x13; they may come in any order and more than once.
@@ -29,7 +40,7 @@ public:
                     // after one was delivered: the client must go
     };
 
-    explicit Packet_group(Eui eui);
+    explicit Packet_group(Eui eui, Group_events *events = nullptr);
 
     Outcome add(const QByteArray &packet, bool has_fcnt, std::uint32_t fcnt, QByteArray &joined);
     // A new client starts with nothing remembered.
@@ -51,6 +62,7 @@ private:
     void discard();
 
     Eui eui;
+    Group_events *events;
     Fcnt_filter fcnt_filter;
     std::array<QByteArray, 256> packets;
     std::array<std::uint32_t, 256> packet_fcnt;  // valid where packet_has_fcnt is set

@@ -23,8 +23,8 @@ constexpr int accept_retry_ms = 1000;
 } // namespace
 
 Tcp_server::Tcp_server(Tcp_link &keeper, Downlinks *downlinks, Eui eui, const Device_params &params)
-    : keeper(&keeper), downlinks(downlinks), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port), uplink(eui, params.tcp_port),
-      reader(params.max_frame, params.tcp_port)
+    : keeper(&keeper), downlinks(downlinks), eui(eui), max_frame(params.max_frame), tcp_port(params.tcp_port), monitor(eui),
+      uplink(eui, params.tcp_port, &monitor), reader(params.max_frame, params.tcp_port, &monitor)
 {
     if (!connect(&listener, &QTcpServer::newConnection, this, &Tcp_server::on_new_connection)
         || !connect(&listener, &QTcpServer::acceptError, this, &Tcp_server::on_accept_error))
@@ -121,7 +121,9 @@ QTcpSocket *Tcp_server::accept_next()
 
 void Tcp_server::serve(QTcpSocket *socket)
 {
-    if (client) {
+    const QString peer = Exchange_monitor::peer_of(*socket);
+    const bool replacing = client != nullptr;
+    if (replacing) {
         replace_client(socket);
     } else {
         bool notify;
@@ -135,6 +137,8 @@ void Tcp_server::serve(QTcpSocket *socket)
         }
         notify_clients_changed(notify);
     }
+    client_peer = peer;
+    monitor.client_event(replacing ? Monitor_row::Kind::replaced : Monitor_row::Kind::connected, peer, peer, 1);
     try {
         if (!connect(socket, &QTcpSocket::readyRead, this, &Tcp_server::on_ready_read))
             throw Debug(place_code(module, 3));
@@ -188,6 +192,7 @@ void Tcp_server::shutdown_client()
 
 void Tcp_server::downlink_refused()
 {
+    monitor.refused();
     shutdown_client();
 }
 
@@ -273,6 +278,7 @@ void Tcp_server::client_gone()
         notify = note_clients_changed();
     }
     notify_clients_changed(notify);
+    monitor.client_event(Monitor_row::Kind::disconnected, client_peer, QString(), 0);
 }
 
 // The client closed the connection itself: what it sent is still delivered.

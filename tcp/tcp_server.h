@@ -3,6 +3,7 @@
 #include "config/devices.h"
 #include "shared/downlink.h"
 #include "tcp/client_reader.h"
+#include "tcp/exchange_monitor.h"
 #include "tcp/modem_port.h"
 #include "tcp/pause_timer.h"
 #include "tcp/tcp_sockets.h"
@@ -83,12 +84,14 @@ private:
     const Eui eui;
     const std::int32_t max_frame;
     const std::uint16_t tcp_port;
+    Exchange_monitor monitor;
     Uplink_writer uplink;
     Client_reader reader;
     int refs = 1;
     QTcpServer listener;
     QSet<QObject *> sockets;
     QTcpSocket *client = nullptr;
+    QString client_peer;  // kept for the monitor: the socket may be gone when the client is
     const QObject *departed = nullptr;  // the last client that left on its own, until destroyed
     bool serving = false;
     Pause_timer pause_timer{[this] { on_pause(); }};

@@ -1,13 +1,14 @@
 #include "tcp/uplink_writer.h"
 
 #include "base/log.h"
+#include "tcp/exchange_monitor.h"
 #include "tcp/tcp_sockets.h"
 
 #include <QCoreApplication>
 #include <QTcpSocket>
 
-Uplink_writer::Uplink_writer(Eui eui, std::uint16_t tcp_port)
-    : group(eui), eui(eui), tcp_port(tcp_port)
+Uplink_writer::Uplink_writer(Eui eui, std::uint16_t tcp_port, Exchange_monitor *monitor)
+    : monitor(monitor), group(eui, monitor), eui(eui), tcp_port(tcp_port)
 {
 }
 
@@ -16,8 +17,12 @@ Uplink_writer::Outcome Uplink_writer::add(QTcpSocket &client, const QByteArray &
 {
     QByteArray joined;
     switch (group.add(data, has_fcnt, fcnt, joined)) {
-    case Packet_group::Outcome::complete:
-        return write(client, joined);
+    case Packet_group::Outcome::complete: {
+        const Outcome written = write(client, joined);
+        if (written == Outcome::fine && monitor)
+            monitor->to_client(joined);
+        return written;
+    }
     case Packet_group::Outcome::lost:
         return Outcome::end_client;
     default:

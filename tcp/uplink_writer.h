@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+class Exchange_monitor;
 class QTcpSocket;
 
 // The uplink side of a modem's client: the modem's packets joined into their groups, and
@@ -23,7 +24,8 @@ public:
         cut_client   // the client does not read: it must go without an orderly close
     };
 
-    Uplink_writer(Eui eui, std::uint16_t tcp_port);
+    // The monitor, when given, hears of every group written and of what the group drops.
+    Uplink_writer(Eui eui, std::uint16_t tcp_port, Exchange_monitor *monitor = nullptr);
 
     // One uplink packet of the modem, as decoded from an "rx" message.
     Outcome add(QTcpSocket &client, const QByteArray &data, bool has_fcnt, std::uint32_t fcnt);
@@ -33,6 +35,7 @@ public:
 private:
     Outcome write(QTcpSocket &client, const QByteArray &data);
 
+    Exchange_monitor *monitor;
     Packet_group group;
     const Eui eui;
     const std::uint16_t tcp_port;

@@ -6,6 +6,7 @@
 #include "ui/fonts.h"
 
 #include <QBrush>
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QStandardItemModel>
 
@@ -56,6 +57,12 @@ struct Texts {
         "момент установлено TCP-соединение с клиентом, желающим использовать\n"
         "соответствующий радиомодем (и, вероятно, через нашу программу идёт\n"
         "поток сообщений между этими клиентом и радиомодемом).");
+    QString heard_header = device_text("Последний\n"
+        "ответ");
+    QString heard_tip = device_text("Когда наша программа последний раз передала клиенту ответ этого\n"
+        "радиомодема (группу пакетов, собранную целиком). Прочерк означает,\n"
+        "что с момента запуска программы радиомодем ещё ни разу не ответил.");
+    QString never = QStringLiteral("—");
 };
 
 const Texts &texts()
@@ -82,6 +89,7 @@ Devices_table::Devices_table(QWidget *parent)
         {shared.frame_header, shared.frame_tip},  {shared.mode_label, shared.mode_tip},
         {own.avail_header, own.avail_tip},
         {own.client_header, own.client_tip},      {shared.name_label, shared.name_tip},
+        {own.heard_header, own.heard_tip},
     };
     for (int column = 0; column < column_count; ++column) {
         auto *header = new QStandardItem(headers[column].text);
@@ -104,6 +112,7 @@ Devices_table::Devices_table(QWidget *parent)
     preferred_widths[avail_column] = m + mark;
     preferred_widths[client_column] = m + mark;
     preferred_widths[name_column] = m + 32 * h;
+    preferred_widths[heard_column] = m + metrics.horizontalAdvance(QStringLiteral("00.00 00:00:00"));
 }
 
 int Devices_table::sizeHintForColumn(int column) const
@@ -137,8 +146,9 @@ void Devices_table::fill_devices()
         QStandardItem *mode = cell(new QStandardItem(Device_texts::get().mode_text(device.second.mode)));
         mode->setFont(font_small());
         model.setItem(row, mode_column, mode);
-        for (int column = avail_column; column < column_count; ++column)
+        for (int column = avail_column; column < heard_column; ++column)
             model.setItem(row, column, cell(new QStandardItem(blank())));
+        model.setItem(row, heard_column, cell(new QStandardItem(texts().never)));
         ++row;
     }
 }
@@ -172,8 +182,24 @@ void Devices_table::clear_status()
 {
     QStandardItemModel &model = source();
     for (int row = 0; row < model.rowCount(); ++row)
-        for (int column = avail_column; column < column_count; ++column)
+        for (int column = avail_column; column < heard_column; ++column)
             set_cell(row, column, blank(), QBrush());
+}
+
+void Devices_table::show_heard(const std::vector<qint64> &heard)
+{
+    QStandardItemModel &model = source();
+    const int rows = std::min(model.rowCount(), static_cast<int>(heard.size()));
+    const QDate today = QDate::currentDate();
+    for (int row = 0; row < rows; ++row) {
+        const qint64 at = heard[static_cast<std::size_t>(row)];
+        QString text = texts().never;
+        if (at != 0) {
+            const QDateTime time = QDateTime::fromMSecsSinceEpoch(at);
+            text = time.toString(time.date() == today ? QStringLiteral("hh:mm:ss") : QStringLiteral("dd.MM hh:mm:ss"));
+        }
+        set_cell(row, heard_column, text, available_brush());
+    }
 }
 
 void Devices_table::set_cell(int row, int column, const QString &text, const QBrush &brush)

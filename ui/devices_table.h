@@ -10,11 +10,11 @@
 class QBrush;
 
 // The table of the devices dialog: one row per served modem with its EUI, port, maximum
-// frame and mode, and the live state of each beside them.
+// frame and mode, the live state of each beside them, and when its modem last answered.
 class Devices_table : public Table_with_proxy {
 public:
     enum Column { eui_column, port_column, frame_column, mode_column, avail_column, client_column,
-                  name_column, column_count };
+                  name_column, heard_column, column_count };
 
     // What the status columns of one row show.
     struct Row_status {
@@ -32,6 +32,9 @@ public:
     // The status of the rows in order; names only when with_names.
     void show_status(const std::vector<Row_status> &status, bool with_names);
     void clear_status();
+    // When each row's modem was last heard (ms since the epoch, 0 for never), shown whether
+    // the link is up or not.
+    void show_heard(const std::vector<qint64> &heard);
 
 protected:
     int sizeHintForColumn(int column) const override;

@@ -4,6 +4,7 @@
 #include "base/log.h"
 #include "config/devices.h"
 #include "exchange/engine.h"
+#include "shared/modem_traffic.h"
 #include "shared/shared_state.h"
 #include "ui/device_fields.h"
 #include "ui/device_texts.h"
@@ -12,6 +13,7 @@
 #include "ui/error_box.h"
 #include "ui/eui_item.h"
 #include "ui/fonts.h"
+#include "ui/monitor_window.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -23,6 +25,7 @@
 #include <QMutexLocker>
 #include <QPushButton>
 #include <QStandardItem>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -52,6 +55,12 @@ struct Texts {
     QString edit_tip = device_text("Если вы нажмёте эту кнопку, откроется окно, отображающее параметры\n"
         "радиомодема, выделенного в списке. С помощью этого окна вы сможете\n"
         "изменить эти параметры, если захотите.");
+    QString monitor_button = device_text("Обмен...");
+    QString monitor_tip = device_text("Если вы нажмёте эту кнопку, откроется окно, в котором видно, что\n"
+        "наша программа передаёт выделенному в списке радиомодему и что\n"
+        "передаёт клиенту от радиомодема, по мере того, как это происходит.\n"
+        "Окно можно не закрывать, продолжая работать с программой; можно\n"
+        "открыть такие окна сразу для нескольких радиомодемов.");
     QString close_button = device_text("Закрыть окно");
     QString close_tip = device_text("Если вы нажмёте эту кнопку, окно со списком радиомодемов будет\n"
         "закрыто, и вы вернётесь в главное окно программы.");
@@ -99,6 +108,23 @@ std::vector<Devices_table::Row_status> status_of(const std::vector<Eui> &euis, b
     return status;
 }
 
+// When each row's modem last answered. The caller holds state_mutex.
+std::vector<qint64> heard_of(const std::vector<Eui> &euis)
+{
+    std::vector<qint64> heard(euis.size(), 0);
+    auto traffic = modem_traffic.cbegin();
+    for (std::size_t i = 0; i < euis.size(); ++i) {
+        while (traffic != modem_traffic.cend() && traffic.key() < euis[i])
+            ++traffic;
+        if (traffic != modem_traffic.cend() && traffic.key() == euis[i])
+            heard[i] = traffic.value().counters.last_uplink;
+    }
+    return heard;
+}
+
+// Often enough for a glance, seldom enough to cost nothing with thousands of rows.
+constexpr int heard_refresh_ms = 1000;
+
 }
 
 Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
@@ -133,6 +159,7 @@ Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     QPushButton *add = add_button(own.add_button, own.add_tip, QDialogButtonBox::ActionRole);
     QPushButton *remove = add_button(own.delete_button, own.delete_tip, QDialogButtonBox::ActionRole);
     QPushButton *change = add_button(own.edit_button, own.edit_tip, QDialogButtonBox::ActionRole);
+    QPushButton *watch = add_button(own.monitor_button, own.monitor_tip, QDialogButtonBox::ActionRole);
     add_button(own.close_button, own.close_tip, QDialogButtonBox::RejectRole);
     // While the file differs from the list shown, the user must see it before leaving.
     unsaved = new QLabel;
@@ -152,8 +179,14 @@ Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     connect(add, &QPushButton::clicked, this, &Dialog_devices::on_btn_add_clicked);
     connect(remove, &QPushButton::clicked, this, &Dialog_devices::on_btn_delete_clicked);
     connect(change, &QPushButton::clicked, this, &Dialog_devices::on_btn_edit_clicked);
+    connect(watch, &QPushButton::clicked, this, &Dialog_devices::on_btn_monitor_clicked);
     connect(buttons, &QDialogButtonBox::rejected, this, &Dialog_devices::reject);
     connect(table, &QTableView::doubleClicked, this, &Dialog_devices::on_double_click);
+
+    heard_timer = new QTimer(this);
+    heard_timer->setInterval(heard_refresh_ms);
+    connect(heard_timer, &QTimer::timeout, this, &Dialog_devices::on_heard_timer_timeout);
+    heard_timer->start();
 
     if (engine) {
         connect(this, &Dialog_devices::update_servers, engine, &Engine::update_servers);
@@ -162,7 +195,22 @@ Dialog_devices::Dialog_devices(QWidget *parent, Engine *engine)
     }
 }
 
-Dialog_devices::~Dialog_devices() = default;
+// The monitors outlive the dialog in its window, which the program keeps until it exits; a
+// dialog without one takes them along.
+Dialog_devices::~Dialog_devices()
+{
+    QWidget *owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+    if (owner == nullptr)
+        return;
+    for (Monitor_window *window : findChildren<Monitor_window *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QRect place = window->geometry();
+        const bool shown = window->isVisible();
+        window->setParent(owner, Qt::Window);
+        window->setGeometry(place);
+        if (shown)
+            window->show();
+    }
+}
 
 void Dialog_devices::on_filter_field_changed(int index)
 {
@@ -196,6 +244,37 @@ void Dialog_devices::on_btn_edit_clicked()
         if (QStandardItem *item = table->selected_item(Devices_table::eui_column))
             edit(item);
     });
+}
+
+// The window belongs to the dialog while the dialog is open, so that the dialog's modality
+// leaves it its input; the dialog hands it on to its own window when it closes.
+void Dialog_devices::on_btn_monitor_clicked()
+{
+    guarded([this]() {
+        QStandardItem *item = table->selected_item(Devices_table::eui_column);
+        const auto record = item != nullptr ? record_of(item) : served_devices.end();
+        if (record == served_devices.end())
+            return;
+        auto *window = new Monitor_window(record->first, this);
+        monitor = window;
+        window->show();
+    });
+}
+
+void Dialog_devices::on_heard_timer_timeout()
+{
+    guarded([this]() { show_heard(); });
+}
+
+void Dialog_devices::show_heard()
+{
+    const std::vector<Eui> euis = table->row_euis();
+    std::vector<qint64> heard;
+    {
+        QMutexLocker lock(&state_mutex);
+        heard = heard_of(euis);
+    }
+    table->show_heard(heard);
 }
 
 void Dialog_devices::on_double_click(const QModelIndex &index)
@@ -323,6 +402,7 @@ void Dialog_devices::refresh()
     else
         table->clear_status();
     status_shown = ready;
+    show_heard();
 }
 
 void Dialog_devices::on_servers_changed()

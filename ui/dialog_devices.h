@@ -4,6 +4,7 @@
 #include "ui/devices_table.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <functional>
 
@@ -12,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QModelIndex;
 class QStandardItem;
+class QTimer;
 
 // The list of served modems with the live state of each, and the buttons that add,
 // change and delete entries. Every change is saved to the devices file at once and
@@ -26,6 +28,8 @@ public:
     ~Dialog_devices() override;
 
     Devices_table &table_view() const { return *table; }
+    // The monitor window last opened from this dialog; none before the first.
+    QWidget *last_monitor() const { return monitor; }
 
 signals:
     void update_servers();
@@ -38,6 +42,8 @@ private slots:
     void on_btn_add_clicked();
     void on_btn_delete_clicked();
     void on_btn_edit_clicked();
+    void on_btn_monitor_clicked();
+    void on_heard_timer_timeout();
     void on_double_click(const QModelIndex &index);
     void on_servers_changed();
     void on_clients_changed();
@@ -55,11 +61,14 @@ private:
     // Saves the list, tells the link and the main window, and shows the new list.
     void changed(bool count_changed);
     void refresh();
+    void show_heard();
     void show_unsaved();
 
     Devices_table *table;
     QLineEdit *filter;
     QLabel *unsaved;
     Engine *engine;
+    QTimer *heard_timer;
+    QPointer<QWidget> monitor;
     bool status_shown = false;
 };

@@ -155,8 +155,8 @@ private slots:
         Dialog_devices dialog(nullptr);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Список радиомодемов, подлежащих обслуживанию"));
         QCOMPARE(shown_rows(dialog),
-                 QStringList({"00000000000000AB|3000|51|Прозрачный| | | ", "1122334455667788|3001|222|Прозрачный| | | ",
-                              "FFFFFFFFFFFFFFFF|4000|115|Шлюз Modbus TCP| | | "}));
+                 QStringList({"00000000000000AB|3000|51|Прозрачный| | | |—", "1122334455667788|3001|222|Прозрачный| | | |—",
+                              "FFFFFFFFFFFFFFFF|4000|115|Шлюз Modbus TCP| | | |—"}));
         const QAbstractItemModel *model = dialog.table_view().model();
         const Device_texts &texts = Device_texts::get();
         QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), texts.port_header);
@@ -185,8 +185,8 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(&dialog, "on_servers_changed"));
         QCOMPARE(state_flags & (servers_changed_pending | clients_changed_pending), 0);
         QCOMPARE(shown_rows(dialog),
-                 QStringList({"00000000000000AB|3000|51|Прозрачный| | |meter", "1122334455667788|3001|222|Прозрачный| | | ",
-                              "FFFFFFFFFFFFFFFF|4000|115|Шлюз Modbus TCP| | |"}));
+                 QStringList({"00000000000000AB|3000|51|Прозрачный| | |meter|—", "1122334455667788|3001|222|Прозрачный| | | |—",
+                              "FFFFFFFFFFFFFFFF|4000|115|Шлюз Modbus TCP| | ||—"}));
         const QAbstractItemModel *model = dialog.table_view().model();
         QCOMPARE(model->index(0, 6).data(Qt::ForegroundRole).value<QBrush>().color(), QColor(0, 128, 0));
         {
@@ -195,7 +195,7 @@ private slots:
             reachable_modems.clear();
         }
         QVERIFY(QMetaObject::invokeMethod(&dialog, "on_servers_changed"));
-        QCOMPARE(shown_rows(dialog).value(0), QStringLiteral("00000000000000AB|3000|51|Прозрачный| | | "));
+        QCOMPARE(shown_rows(dialog).value(0), QStringLiteral("00000000000000AB|3000|51|Прозрачный| | | |—"));
     }
 
     // The marks of a served modem and of its client, in the main window's colours.
@@ -368,7 +368,7 @@ private slots:
         });
         button(dialog, add_caption)->click();
         QCOMPARE(updates.count(), 1);
-        QCOMPARE(shown_rows(dialog).value(1), QStringLiteral("00000000000000AC|3002|51|Прозрачный| | | "));
+        QCOMPARE(shown_rows(dialog).value(1), QStringLiteral("00000000000000AC|3002|51|Прозрачный| | | |—"));
         QVERIFY(file_text(settings.devices_file)
                     .contains("device(eui=00000000000000AC, tcp_port=3002, max_frame=51)"));
     }
@@ -412,7 +412,7 @@ private slots:
         QCOMPARE(shown_eui, QStringLiteral("FFFFFFFFFFFFFFFF"));
         QCOMPARE(updates.count(), 1);
         QCOMPARE(served_devices.at(0xFFFFFFFFFFFFFFFF).tcp_port, std::uint16_t(5000));
-        QCOMPARE(shown_rows(dialog).value(2), QStringLiteral("FFFFFFFFFFFFFFFF|5000|115|Шлюз Modbus TCP| | | "));
+        QCOMPARE(shown_rows(dialog).value(2), QStringLiteral("FFFFFFFFFFFFFFFF|5000|115|Шлюз Modbus TCP| | | |—"));
         QVERIFY(file_text(settings.devices_file)
                     .contains("device(eui=FFFFFFFFFFFFFFFF, tcp_port=5000, max_frame=115, mode=modbus_tcp)"));
     }
