@@ -71,8 +71,11 @@ struct Device_statement {
 bool read_word(Utf8_file_parser &p, const char *word)
 {
     const std::size_t length = std::strlen(word);
+    // Compared first: the text may end before the word would.
+    if (std::strncmp(p.cur, word, length) != 0)
+        return false;
     const char next = p.cur[length];
-    if (std::strncmp(p.cur, word, length) != 0 || next == '_' || std::isalnum(static_cast<unsigned char>(next)))
+    if (next == '_' || std::isalnum(static_cast<unsigned char>(next)))
         return false;
     p.cur += length;
     return true;
