@@ -20,8 +20,6 @@
 namespace {
 
 constexpr unsigned module = 11;
-// As for a raw port: long enough not to spin while descriptors are short.
-constexpr int accept_retry_ms = 1000;
 constexpr std::uint8_t broadcast_unit = 0;
 // Unit id and CRC around the PDU.
 constexpr int rtu_overhead = 3;
@@ -86,18 +84,8 @@ void Modbus_gateway::on_new_connection()
 
 void Modbus_gateway::on_accept_error(QAbstractSocket::SocketError error)
 {
-    if (error == QAbstractSocket::SocketResourceError) {
-        if (keeper)
-            keeper->out_of_descriptors();
-    } else {
-        static const QString text = tr_log(
-            "Не удалось принять соединение от клиента на порту TCP %1. Qt говорит: «%2».");
-        log_line(text.arg(params.tcp_port).arg(listener.errorString()));
-    }
-    QTimer::singleShot(accept_retry_ms, this, [this] {
-        if (listener.isListening())
-            listener.resumeAccepting();
-    });
+    if (retry_accepting(listener, error, params.tcp_port) && keeper)
+        keeper->out_of_descriptors();
 }
 
 void Modbus_gateway::accept_master(QTcpSocket *socket)

@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QMutexLocker>
-#include <QTimer>
 #include <QTcpSocket>
 
 #include <exception>
@@ -17,8 +16,6 @@
 namespace {
 
 constexpr unsigned module = 8;
-// Long enough not to spin while descriptors are short, short enough for a waiting client.
-constexpr int accept_retry_ms = 1000;
 
 } // namespace
 
@@ -67,22 +64,10 @@ void Tcp_server::on_new_connection()
     }
 }
 
-// The toolkit stops accepting after a failed accept: the port must not stay deaf once the
-// cause has passed. The client waits in the system's queue meanwhile.
 void Tcp_server::on_accept_error(QAbstractSocket::SocketError error)
 {
-    if (error == QAbstractSocket::SocketResourceError) {
-        if (keeper)
-            keeper->out_of_descriptors();
-    } else {
-        static const QString text = QCoreApplication::translate(
-            "log", "Не удалось принять соединение от клиента на порту TCP %1. Qt говорит: «%2».");
-        log_line(text.arg(tcp_port).arg(listener.errorString()));
-    }
-    QTimer::singleShot(accept_retry_ms, this, [this] {
-        if (listener.isListening())
-            listener.resumeAccepting();
-    });
+    if (retry_accepting(listener, error, tcp_port) && keeper)
+        keeper->out_of_descriptors();
 }
 
 // Takes every pending connection; all but the newest are closed at once.

@@ -60,6 +60,23 @@ void refuse_client(QTcpSocket *socket, std::uint16_t tcp_port)
     delete socket;
 }
 
+bool retry_accepting(QTcpServer &listener, int error, std::uint16_t tcp_port)
+{
+    // Long enough not to spin while descriptors are short, short enough for a waiting client.
+    constexpr int retry_ms = 1000;
+    const bool short_of_descriptors = error == QAbstractSocket::SocketResourceError;
+    if (!short_of_descriptors) {
+        static const QString text = QCoreApplication::translate(
+            "log", "Не удалось принять соединение от клиента на порту TCP %1. Qt говорит: «%2».");
+        log_line(text.arg(tcp_port).arg(listener.errorString()));
+    }
+    QTimer::singleShot(retry_ms, &listener, [&listener] {
+        if (listener.isListening())
+            listener.resumeAccepting();
+    });
+    return short_of_descriptors;
+}
+
 void listen_for_clients(QTcpServer &listener, std::uint16_t tcp_port)
 {
     if (listener.listen(settings.tcp_listen, tcp_port))

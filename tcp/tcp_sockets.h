@@ -37,6 +37,12 @@ public:
     const char *what() const noexcept override { return "Out of descriptors."; }
 };
 
+// After a failed accept, which stops the toolkit accepting: logs the error unless it is a want
+// of descriptors (true, for the caller to tell once), and takes up accepting again a second
+// later, so that the port does not stay deaf once the cause has passed. The client waits in the
+// system's queue meanwhile.
+bool retry_accepting(QTcpServer &listener, int error, std::uint16_t tcp_port);
+
 // Listens on tcp_port at tcp_listen; throws Err naming the port (and the address, unless it
 // is every address) when that cannot be done, Out_of_descriptors when the system has none left.
 void listen_for_clients(QTcpServer &listener, std::uint16_t tcp_port);
