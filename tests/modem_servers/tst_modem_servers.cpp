@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 // The modems' servers, first in this thread without a link: which servers the served devices
@@ -104,6 +105,35 @@ private:
     {
         engine->start();
         QTRY_COMPARE_WITH_TIMEOUT(link_state(), quint8(link_started | link_ready), 5000);
+    }
+
+    // Two echo modems served and listed, each port with a client; `before_start` runs before
+    // the thread starts. The clients are null when that did not come about.
+    struct Two_clients {
+        quint16 port_a;
+        quint16 port_b;
+        std::unique_ptr<QTcpSocket> client_a;
+        std::unique_ptr<QTcpSocket> client_b;
+    };
+    Two_clients start_two_clients(const std::function<void()> &before_start = {})
+    {
+        Two_clients two{free_port(), free_port(), nullptr, nullptr};
+        serve(eui_a, two.port_a);
+        serve(eui_b, two.port_b);
+        sim->add_modem(modem(eui_a));
+        sim->add_modem(modem(eui_b));
+        if (before_start)
+            before_start();
+        engine->start();
+        if (!QTest::qWaitFor([] { return link_state() == quint8(link_started | link_ready); }, 5000))
+            return two;
+        auto a = connect_client(two.port_a);
+        auto b = connect_client(two.port_b);
+        if (a && b && QTest::qWaitFor([] { return clients() == 2; }, 5000)) {
+            two.client_a = std::move(a);
+            two.client_b = std::move(b);
+        }
+        return two;
     }
 
 private slots:
@@ -294,16 +324,8 @@ private slots:
     // A changed port or frame limit replaces the server and its client; no change keeps both.
     void edit_replaces_only_changed_server()
     {
-        const quint16 port_a = free_port();
-        const quint16 port_b = free_port();
-        serve(eui_a, port_a);
-        serve(eui_b, port_b);
-        sim->add_modem(modem(eui_a));
-        sim->add_modem(modem(eui_b));
-        start_ready();
-        auto client_a = connect_client(port_a);
-        auto client_b = connect_client(port_b);
-        QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+        auto [port_a, port_b, client_a, client_b] = start_two_clients();
+        QVERIFY(client_a && client_b);
         QVERIFY(port_view_of(eui_a).client && port_view_of(eui_b).client);
 
         serve(eui_a, port_a, 60);
@@ -327,17 +349,9 @@ private slots:
     // "append_status" false for one modem costs that modem's client only.
     void refused_downlink_closes_only_its_client()
     {
-        const quint16 port_a = free_port();
-        const quint16 port_b = free_port();
-        serve(eui_a, port_a);
-        serve(eui_b, port_b);
-        sim->add_modem(modem(eui_a));
-        sim->add_modem(modem(eui_b));
-        sim->faults().append_false.insert(eui_a);
-        start_ready();
-        auto client_a = connect_client(port_a);
-        auto client_b = connect_client(port_b);
-        QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+        auto [port_a, port_b, client_a, client_b] =
+            start_two_clients([this] { sim->faults().append_false.insert(eui_a); });
+        QVERIFY(client_a && client_b);
 
         QSignalSpy a_closed(client_a.get(), &QTcpSocket::disconnected);
         client_a->write("refused");
@@ -404,16 +418,8 @@ private slots:
     // The thread ends only after every server and its client are gone.
     void shutdown_with_clients()
     {
-        const quint16 port_a = free_port();
-        const quint16 port_b = free_port();
-        serve(eui_a, port_a);
-        serve(eui_b, port_b);
-        sim->add_modem(modem(eui_a));
-        sim->add_modem(modem(eui_b));
-        start_ready();
-        auto client_a = connect_client(port_a);
-        auto client_b = connect_client(port_b);
-        QTRY_COMPARE_WITH_TIMEOUT(clients(), 2, 5000);
+        auto [port_a, port_b, client_a, client_b] = start_two_clients();
+        QVERIFY(client_a && client_b);
         QSignalSpy a_closed(client_a.get(), &QTcpSocket::disconnected);
         QSignalSpy b_closed(client_b.get(), &QTcpSocket::disconnected);
         QSignalSpy finished(engine.get(), &QThread::finished);
